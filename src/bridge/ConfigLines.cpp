@@ -1,0 +1,42 @@
+#include "bridge/ConfigLines.h"
+
+#include "support/ReqLib32.h"
+
+namespace ovlar {
+
+std::optional<StaticRoute> ReadRouteLine(const std::string& line, TLog& log) {
+  std::string value = line;
+  std::string callsign = UpperText(SplitAt(value, '='));
+  std::string suffix = callsign;
+  const std::string base = SplitAt(suffix, '-');
+  // "N0CALL-0" and "N0CALL" are the same station.
+  const int32_t ssid = suffix.empty() ? 0 : StrToInt(suffix);
+  if (ssid == 0) callsign = base;
+  const std::string port = NextWord(value);
+  log.WriteLog(1, "Create: Load Route (" + port + ":" + callsign + ")");
+  if (!IsNumeric(port)) return std::nullopt;
+  const int32_t number = StrToInt(port);
+  if (number < 1 || number > 99) return std::nullopt;
+  return StaticRoute{number, callsign};
+}
+
+std::optional<TXNet> ReadXNetPortLine(const std::string& line, int taken, TLog& log) {
+  std::string value = line;
+  const std::string label = SplitAt(value, '=');
+  const std::string agw = SplitAt(value, ',');
+  const std::string local = SplitAt(value, ',');
+  const std::string remote = SplitAt(value, ',');
+  log.WriteLog(1, "Create: XNet Port(" + label + ") AGW(" + agw + ") LocalUDP(" + local + ") RemoteUDP(" + remote +
+                      ")");
+  if (!IsNumeric(agw) || !IsNumeric(local) || !IsNumeric(remote)) {
+    log.WriteLog(1, "Create: Invalid Parameters, entry ignored");
+    return std::nullopt;
+  }
+  if (taken >= kXNetEntries) {
+    log.WriteLog(1, "Create: Port Entries exceed maximum, entry ignored");
+    return std::nullopt;
+  }
+  return TXNet{StrToInt(agw), StrToInt(local), StrToInt(remote), "UDP Port"};
+}
+
+}  // namespace ovlar

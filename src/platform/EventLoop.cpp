@@ -1,0 +1,164 @@
+#include "platform/EventLoop.h"
+
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <vector>
+
+namespace ovlar {
+
+EventLoop::EventLoop(Clock* clock)
+    : ownClock_(clock ? nullptr : std::make_unique<SteadyClock>()),
+      clock_(clock ? clock : ownClock_.get()),
+      poller_(Poller::Create()),
+      now_(clock_->NowMs()) {
+  wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wakeFd_ >= 0) WatchFd(wakeFd_, true, false, [this](const PollEvent&) { DrainWakeups(); });
+}
+
+EventLoop::~EventLoop() {
+  if (wakeFd_ >= 0) close(wakeFd_);
+  if (signalFd_ >= 0) close(signalFd_);
+}
+
+void EventLoop::WatchFd(int fd, bool read, bool write, FdHandler handler) {
+  auto& slot = watches_[fd];
+  if (slot) slot->active = false;
+  slot = std::make_shared<Watch>();
+  slot->handler = std::move(handler);
+  poller_->Update(fd, read, write);
+}
+
+void EventLoop::UpdateFd(int fd, bool read, bool write) {
+  if (watches_.count(fd) == 0) return;
+  if (!read && !write) {
+    // Keep the registration so the owner can re-enable it; just stop polling.
+    poller_->Remove(fd);
+    return;
+  }
+  poller_->Update(fd, read, write);
+}
+
+void EventLoop::UnwatchFd(int fd) {
+  auto it = watches_.find(fd);
+  if (it == watches_.end()) return;
+  it->second->active = false;
+  watches_.erase(it);
+  poller_->Remove(fd);
+}
+
+EventLoop::TimerId EventLoop::StartTimer(int64_t intervalMs, Callback callback) {
+  // A timer may be started outside a turn (during start-up), so read the clock.
+  now_ = clock_->NowMs();
+  auto timer = std::make_shared<Timer>();
+  timer->interval = std::max<int64_t>(intervalMs, 1);
+  timer->deadline = now_ + timer->interval;
+  timer->callback = std::move(callback);
+  const TimerId id = nextTimer_++;
+  timers_[id] = std::move(timer);
+  return id;
+}
+
+void EventLoop::StopTimer(TimerId id) {
+  auto it = timers_.find(id);
+  if (it == timers_.end()) return;
+  it->second->active = false;
+  timers_.erase(it);
+}
+
+void EventLoop::Post(Callback callback) { posted_.push_back(std::move(callback)); }
+
+void EventLoop::PostFromAnyThread(Callback callback) {
+  {
+    std::lock_guard<std::mutex> lock(foreignMutex_);
+    foreign_.push_back(std::move(callback));
+  }
+  const uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = write(wakeFd_, &one, sizeof one);
+}
+
+void EventLoop::DrainWakeups() {
+  uint64_t count;
+  [[maybe_unused]] ssize_t n = read(wakeFd_, &count, sizeof count);
+  std::deque<Callback> work;
+  {
+    std::lock_guard<std::mutex> lock(foreignMutex_);
+    work.swap(foreign_);
+  }
+  for (auto& callback : work) callback();
+}
+
+void EventLoop::HandleSignals(std::initializer_list<int> signals, std::function<void(int)> handler) {
+  sigset_t mask;
+  sigemptyset(&mask);
+  for (int s : signals) sigaddset(&mask, s);
+  pthread_sigmask(SIG_BLOCK, &mask, nullptr);
+  signalFd_ = signalfd(signalFd_, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
+  signalHandler_ = std::move(handler);
+  WatchFd(signalFd_, true, false, [this](const PollEvent&) {
+    signalfd_siginfo info;
+    while (read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+      if (signalHandler_) signalHandler_(static_cast<int>(info.ssi_signo));
+    }
+  });
+}
+
+int EventLoop::PollTimeout(int maxWaitMs) const {
+  if (!posted_.empty() || quit_) return 0;
+  int64_t wait = maxWaitMs < 0 ? INT_MAX : maxWaitMs;
+  for (const auto& [id, timer] : timers_) wait = std::min(wait, std::max<int64_t>(timer->deadline - now_, 0));
+  return wait == INT_MAX ? -1 : static_cast<int>(wait);
+}
+
+void EventLoop::DispatchFds(int timeoutMs) {
+  const std::vector<PollEvent> events = poller_->Wait(timeoutMs);
+  now_ = clock_->NowMs();
+  // Pin each registration as it was when polled: a handler that closes one
+  // socket must not see events meant for its predecessor on a reused fd.
+  std::vector<std::pair<std::shared_ptr<Watch>, PollEvent>> ready;
+  ready.reserve(events.size());
+  for (const PollEvent& ev : events) {
+    auto it = watches_.find(ev.fd);
+    if (it != watches_.end()) ready.emplace_back(it->second, ev);
+  }
+  for (auto& [watch, ev] : ready) {
+    if (watch->active) watch->handler(ev);
+  }
+}
+
+void EventLoop::FireTimers() {
+  std::vector<std::shared_ptr<Timer>> due;
+  for (const auto& [id, timer] : timers_) {
+    if (timer->deadline <= now_) due.push_back(timer);
+  }
+  std::stable_sort(due.begin(), due.end(), [](const auto& a, const auto& b) { return a->deadline < b->deadline; });
+  for (auto& timer : due) {
+    if (!timer->active) continue;
+    // Ticks missed while the loop was busy coalesce into one, as window timers do.
+    timer->deadline = now_ + timer->interval;
+    Callback callback = timer->callback;
+    callback();
+  }
+}
+
+void EventLoop::RunPosted() {
+  std::deque<Callback> work;
+  work.swap(posted_);
+  for (auto& callback : work) callback();
+}
+
+void EventLoop::RunOnce(int maxWaitMs) {
+  DispatchFds(PollTimeout(maxWaitMs));
+  FireTimers();
+  RunPosted();
+}
+
+void EventLoop::Run() {
+  while (!quit_) RunOnce(-1);
+}
+
+}  // namespace ovlar

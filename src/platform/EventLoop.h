@@ -1,0 +1,98 @@
+// The program's one event loop: descriptor readiness, periodic timers,
+// posted work and termination signals, all dispatched on the thread that
+// calls Run. Everything but PostFromAnyThread is for that thread only.
+// Callbacks may stop timers, unwatch descriptors or post work, including
+// their own, while they run; the loop never calls a stopped one again.
+#pragma once
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/Clock.h"
+#include "platform/Poller.h"
+
+namespace ovlar {
+
+class EventLoop {
+ public:
+  using Callback = std::function<void()>;
+  using FdHandler = std::function<void(const PollEvent&)>;
+  using TimerId = uint64_t;
+
+  // Without a clock the loop uses the monotonic system clock.
+  explicit EventLoop(Clock* clock = nullptr);
+  ~EventLoop();
+  EventLoop(const EventLoop&) = delete;
+  EventLoop& operator=(const EventLoop&) = delete;
+
+  // Time at the start of the current turn, in monotonic milliseconds.
+  int64_t Now() const { return now_; }
+
+  // Level-triggered interest; a new Watch replaces the handler, and events
+  // polled for an earlier registration of the same fd are dropped.
+  void WatchFd(int fd, bool read, bool write, FdHandler handler);
+  void UpdateFd(int fd, bool read, bool write);
+  void UnwatchFd(int fd);
+
+  // Periodic timer whose first tick comes intervalMs after this call.
+  TimerId StartTimer(int64_t intervalMs, Callback callback);
+  void StopTimer(TimerId id);
+
+  // Runs on a later turn, in posting order.
+  void Post(Callback callback);
+  // The same from another thread; wakes the loop.
+  void PostFromAnyThread(Callback callback);
+
+  // Blocks the signals for this thread and delivers them as loop events.
+  // Call before any other thread is started.
+  void HandleSignals(std::initializer_list<int> signals, std::function<void(int)> handler);
+
+  // Turns until Quit; returns at once if Quit was called before.
+  void Run();
+  void Quit() { quit_ = true; }
+  bool Quitting() const { return quit_; }
+  // One turn: waits at most maxWaitMs (-1: until something is due).
+  void RunOnce(int maxWaitMs);
+  // Readable while the loop has work; lets another loop drive this one.
+  int Descriptor() const { return poller_->Descriptor(); }
+
+ private:
+  struct Watch {
+    FdHandler handler;
+    bool active = true;
+  };
+  struct Timer {
+    int64_t interval;
+    int64_t deadline;
+    Callback callback;
+    bool active = true;
+  };
+
+  int PollTimeout(int maxWaitMs) const;
+  void DispatchFds(int timeoutMs);
+  void FireTimers();
+  void RunPosted();
+  void DrainWakeups();
+
+  std::unique_ptr<SteadyClock> ownClock_;
+  Clock* clock_;
+  std::unique_ptr<Poller> poller_;
+  int64_t now_;
+  bool quit_ = false;
+  std::unordered_map<int, std::shared_ptr<Watch>> watches_;
+  std::map<TimerId, std::shared_ptr<Timer>> timers_;
+  TimerId nextTimer_ = 1;
+  std::deque<Callback> posted_;
+  int wakeFd_ = -1;
+  std::mutex foreignMutex_;
+  std::deque<Callback> foreign_;
+  int signalFd_ = -1;
+  std::function<void(int)> signalHandler_;
+};
+
+}  // namespace ovlar

@@ -1,0 +1,113 @@
+#include "platform/IniFile.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <unordered_set>
+
+namespace ovlar {
+
+namespace {
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+std::string Trim(const std::string& text) {
+  const char* blanks = " \t\r";
+  const size_t first = text.find_first_not_of(blanks);
+  if (first == std::string::npos) return {};
+  const size_t last = text.find_last_not_of(blanks);
+  return text.substr(first, last - first + 1);
+}
+
+std::string Unquote(const std::string& value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+}  // namespace
+
+IniFile::IniFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return;
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  Parse(text);
+}
+
+IniFile IniFile::FromText(const std::string& text) {
+  IniFile ini;
+  ini.Parse(text);
+  return ini;
+}
+
+void IniFile::Parse(const std::string& text) {
+  std::string section;
+  bool inSection = false;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    // The profile functions see C strings: a NUL ends the line's content.
+    std::string line = text.substr(pos, end - pos);
+    line = Trim(line.substr(0, line.find('\0')));
+    pos = end + 1;
+    if (line.empty() || line[0] == ';') continue;
+    if (line[0] == '[') {
+      const size_t close = line.find(']');
+      section = Lower(Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1)));
+      inSection = true;
+      continue;
+    }
+    const size_t eq = line.find('=');
+    if (!inSection || eq == std::string::npos) continue;
+    std::string key = Trim(line.substr(0, eq));
+    if (key.empty()) continue;
+    std::string value = Unquote(Trim(line.substr(eq + 1)));
+    if (value.size() > kMaxValue) value.resize(kMaxValue);
+    entries_.push_back({section, std::move(key), std::move(value)});
+  }
+}
+
+const IniFile::Entry* IniFile::Find(const std::string& section, const std::string& key) const {
+  const std::string s = Lower(section);
+  const std::string k = Lower(key);
+  for (const Entry& e : entries_) {
+    if (e.section == s && Lower(e.key) == k) return &e;
+  }
+  return nullptr;
+}
+
+std::string IniFile::ReadString(const std::string& section, const std::string& key, const std::string& def) const {
+  const Entry* e = Find(section, key);
+  return e ? e->value : def;
+}
+
+std::vector<std::string> IniFile::ReadSectionValues(const std::string& section) const {
+  const std::string s = Lower(section);
+  std::vector<std::string> lines;
+  std::unordered_set<std::string> seen;
+  for (const Entry& e : entries_) {
+    if (e.section != s || !seen.insert(Lower(e.key)).second) continue;
+    if (!e.value.empty()) lines.push_back(e.key + "=" + e.value);
+  }
+  return lines;
+}
+
+std::string WorkingDirectoryFile(const std::string& name) {
+  std::string dir;
+  if (char* cwd = getcwd(nullptr, 0)) {
+    dir = cwd;
+    free(cwd);
+  }
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  return dir + name;
+}
+
+}  // namespace ovlar

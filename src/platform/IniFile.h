@@ -1,0 +1,43 @@
+// Read-only INI file in the manner of the Windows profile functions:
+// section and key names compare without regard to case, the first
+// occurrence of a key wins (also across repeated sections), values are cut
+// to 2,047 bytes, blanks around names and values are trimmed, a value in
+// matching quotes loses them, and lines starting with ';' are comments.
+// Read once at construction; a missing file reads as empty.
+#pragma once
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ovlar {
+
+class IniFile {
+ public:
+  static constexpr size_t kMaxValue = 2047;
+
+  explicit IniFile(const std::string& path);
+  // Builds from the file's bytes, for tests.
+  static IniFile FromText(const std::string& text);
+
+  std::string ReadString(const std::string& section, const std::string& key, const std::string& def) const;
+  // "KEY=VALUE" lines in file order; empty values left out, a repeated key
+  // listed once with its first value.
+  std::vector<std::string> ReadSectionValues(const std::string& section) const;
+
+ private:
+  struct Entry {
+    std::string section;  // lower-cased
+    std::string key;      // as written
+    std::string value;
+  };
+  IniFile() = default;
+  void Parse(const std::string& text);
+  const Entry* Find(const std::string& section, const std::string& key) const;
+
+  std::vector<Entry> entries_;
+};
+
+// The configuration file in the working directory.
+std::string WorkingDirectoryFile(const std::string& name);
+
+}  // namespace ovlar
