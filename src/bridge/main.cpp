@@ -6,7 +6,10 @@
 #include "desktop/HeadlessDesktop.h"
 #include "platform/EventLoop.h"
 
-int main() {
+int main(int argc, char** argv) {
+  // Only --headless is known, and without a desktop build it is the only mode.
+  (void)argc;
+  (void)argv;
   ovlar::EventLoop loop;
   ovlar::HeadlessDesktop desktop(loop);
   int status = 0;

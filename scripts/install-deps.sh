@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what Ovlar needs to build and test on Debian 12. Run as root, or
+# as a user with sudo.
+set -euo pipefail
+SUDO=
+[ "$(id -u)" = 0 ] || SUDO=sudo
+packages=(
+  build-essential cmake libgtest-dev libgmock-dev
+)
+$SUDO apt-get update
+$SUDO apt-get install -y --no-install-recommends "${packages[@]}"

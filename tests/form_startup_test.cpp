@@ -1,0 +1,210 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "FakeDesktop.h"
+#include "TestUtil.h"
+#include "bridge/Form1.h"
+
+namespace ovlar {
+namespace {
+
+using test::LogTexts;
+using Lines = std::vector<std::string>;
+
+class StartupTest : public ::testing::Test {
+ protected:
+  TForm1& Start(const std::string& ini) {
+    test::WriteFile("OVLAR.INI", ini);
+    form_ = std::make_unique<TForm1>(loop_, desktop_);
+    form_->FormCreate();
+    return *form_;
+  }
+  Lines Log() { return LogTexts("OVLAR.LOG"); }
+  // Log lines from the first that starts with `from`, `count` of them.
+  Lines LogFrom(const std::string& from, size_t count) {
+    const Lines all = Log();
+    for (size_t i = 0; i < all.size(); ++i) {
+      if (all[i].rfind(from, 0) == 0) return Lines(all.begin() + i, all.begin() + std::min(all.size(), i + count));
+    }
+    return {};
+  }
+
+  test::ScratchDir dir_;
+  ManualClock clock_;
+  EventLoop loop_{&clock_};
+  test::FakeDesktop desktop_;
+  std::unique_ptr<TForm1> form_;
+};
+
+TEST_F(StartupTest, NoIniMeansMapModeWithoutPortsAndAnEmptyLog) {
+  form_ = std::make_unique<TForm1>(loop_, desktop_);
+  form_->FormCreate();
+  EXPECT_EQ(form_->Mode(), kModeMap);
+  EXPECT_TRUE(form_->ConfigError());
+  EXPECT_EQ(desktop_.Boxes, Lines{"Configuration Error!|XNet Port Configuration not found"});
+  EXPECT_EQ(desktop_.Terminated, 1);
+  form_.reset();
+  EXPECT_TRUE(std::filesystem::exists("OVLAR.LOG"));
+  EXPECT_EQ(test::ReadFile("OVLAR.LOG"), "");
+}
+
+TEST_F(StartupTest, ParameterBlockInDirectModeLinesUpValues) {
+  Start("[OVLAR]\nTRACE=1\nMODE=0\nRECOVER=on\n[AGW]\nHOSTNAME=agw.local\nLOGIN=me\nPASSW=pw\nPORT=8001\n"
+        "DEFPORT=3\n[XNET]\nHOST=node\nADDRESS=10.0.0.2\nPORT=94\nRADIOPORT=2\nCHANNELS=4\n");
+  const Lines expected{
+      "Create: Starting Ovlar Version 1.00.00",
+      "Create: Parameters",
+      "  General",
+      "      LOGFILE:     OVLAR.LOG",
+      "      TRACE:       1",
+      "      RECOVER:     TRUE",
+      "      MODE:        0",
+      "  AGWPE",
+      "      HOST:        agw.local",
+      "      ADDRESS:     127.0.0.1",
+      "      PORT:        8001",
+      "      LOGIN:       me",
+      "      PASSWORD:    pw",
+      "      DEFAULT PORT:3",
+      "  XNet",
+      "      HOST:        node",
+      "      ADDRESS:     10.0.0.2",
+      "      PORT:        94",
+      "      RADIOPORT    2",
+      "      CHANNELS     4",
+  };
+  EXPECT_EQ(Log(), expected);
+  EXPECT_EQ(form_->XNet()[1].AGWPort, 3);
+  EXPECT_FALSE(form_->ConfigError());
+}
+
+TEST_F(StartupTest, MapModeLeavesOutTheNodePortLines) {
+  Start("[OVLAR]\nTRACE=1\nMODE=2\n[XNET.PORT]\nP1=1,10093,93\n");
+  const Lines tail = LogFrom("  XNet", 4);
+  EXPECT_EQ(tail, (Lines{"  XNet", "      HOST:        ", "      ADDRESS:     127.0.0.1",
+                         "Create: XNet Port(P1) AGW(1) LocalUDP(10093) RemoteUDP(93)"}));
+  const TXNet& entry = form_->XNet()[1];
+  EXPECT_EQ(entry.AGWPort, 1);
+  EXPECT_EQ(entry.LocalUDP, 10093);
+  EXPECT_EQ(entry.RemoteUDP, 93);
+  EXPECT_EQ(entry.Name, "UDP Port");
+}
+
+TEST_F(StartupTest, ModeAndRecoverRules) {
+  struct Case {
+    std::string ini;
+    uint8_t mode;
+    bool recover;
+  };
+  const Case cases[] = {
+      {"MODE=7\nRECOVER=on", kModeMap, true},    {"MODE=-1\nRECOVER=1", kModeMap, false},
+      {"MODE=1\nRECOVER=True", kModeCache, true}, {"MODE=0\nRECOVER=no", kModeDirect, false},
+      {"MODE= 1 \nRECOVER=", kModeCache, false},  {"MODE=x", kModeMap, true},
+  };
+  for (const Case& c : cases) {
+    TForm1& form = Start("[OVLAR]\n" + c.ini + "\n[XNET.PORT]\nP=1,1,1\n");
+    EXPECT_EQ(form.Mode(), c.mode) << c.ini;
+    EXPECT_EQ(form.Recover(), c.recover) << c.ini;
+  }
+}
+
+TEST_F(StartupTest, XNetPortLinesTakeTenValidEntries) {
+  std::string ini = "[OVLAR]\nTRACE=1\n[XNET.PORT]\nBAD=1, 10093, 93\nSHORT=1,2\n";
+  for (int i = 1; i <= 11; ++i) ini += "P" + std::to_string(i) + "=" + std::to_string(i) + ",100" + std::to_string(i) + ",93,x\n";
+  Start(ini);
+  EXPECT_EQ(LogFrom("Create: XNet Port(BAD)", 4),
+            (Lines{"Create: XNet Port(BAD) AGW(1) LocalUDP( 10093) RemoteUDP( 93)",
+                   "Create: Invalid Parameters, entry ignored", "Create: XNet Port(SHORT) AGW(1) LocalUDP(2) RemoteUDP()",
+                   "Create: Invalid Parameters, entry ignored"}));
+  for (int i = 1; i <= 10; ++i) EXPECT_EQ(form_->XNet()[i].AGWPort, i);
+  EXPECT_EQ(LogFrom("Create: XNet Port(P11)", 2),
+            (Lines{"Create: XNet Port(P11) AGW(11) LocalUDP(10011) RemoteUDP(93)",
+                   "Create: Port Entries exceed maximum, entry ignored"}));
+  EXPECT_FALSE(form_->ConfigError());
+}
+
+TEST_F(StartupTest, InvalidXNetPortLinesOnlyGiveAnEmptyTableWithoutError) {
+  Start("[XNET.PORT]\nP=a,b,c\n");
+  EXPECT_FALSE(form_->ConfigError());
+  EXPECT_EQ(form_->XNet()[1].AGWPort, 0);
+  EXPECT_TRUE(desktop_.Boxes.empty());
+}
+
+TEST_F(StartupTest, RoutesAreReadInDirectAndCacheModeOnly) {
+  Start("[OVLAR]\nTRACE=1\nMODE=1\n[ROUTES]\nn0call-0=2\nN1CALL=  2 \nN0CALL-5=3 x\nN2CALL=100\nN3CALL=0\n"
+        "N4CALL=-5\nN5CALL-=7\n[XNET.PORT]\nP=1,2,3\n");
+  EXPECT_EQ(LogFrom("Create: Load Route", 7),
+            (Lines{"Create: Load Route (2:N0CALL)", "Create: Load Route (2:N1CALL)", "Create: Load Route (3:N0CALL-5)",
+                   "Create: Load Route (100:N2CALL)", "Create: Load Route (0:N3CALL)", "Create: Load Route (-5:N4CALL)",
+                   "Create: Load Route (7:N5CALL)"}));
+  const auto& routes = form_->StaticRoutes();
+  ASSERT_EQ(routes.size(), 4u);
+  EXPECT_EQ(routes[0].CallSign, "N0CALL");
+  EXPECT_EQ(routes[0].Port, 2);
+  EXPECT_EQ(routes[2].CallSign, "N0CALL-5");
+  EXPECT_EQ(routes[2].Port, 3);
+  EXPECT_EQ(routes[3].CallSign, "N5CALL");
+  EXPECT_TRUE(LogFrom("Create: XNet Port", 1).empty());
+}
+
+TEST_F(StartupTest, MapModeIgnoresRoutes) {
+  Start("[OVLAR]\nTRACE=1\n[ROUTES]\nN0CALL=2\n[XNET.PORT]\nP=1,2,3\n");
+  EXPECT_TRUE(form_->StaticRoutes().empty());
+  EXPECT_TRUE(LogFrom("Create: Load Route", 1).empty());
+}
+
+TEST_F(StartupTest, BadNumbersEndStartUpWithTheException) {
+  Start("[OVLAR]\nTRACE=1\n[XNET.PORT]\nP1=1,2,3\nP2=1,99999999999,3\nP3=3,4,5\n");
+  EXPECT_EQ(Log().back(), "Create: Exception");
+  EXPECT_EQ(form_->XNet()[1].AGWPort, 1);
+  EXPECT_EQ(form_->XNet()[2].AGWPort, 0);
+
+  Start("[OVLAR]\nTRACE=1\nMODE=1\n[ROUTES]\nN0CALL-X=2\nN1CALL=3\n");
+  EXPECT_EQ(Log().back(), "Create: Exception");
+  EXPECT_TRUE(form_->StaticRoutes().empty());
+}
+
+TEST_F(StartupTest, ANumberTooLargeBeforeTheLogExistsLeavesNoLog) {
+  Start("[OVLAR]\nTRACE=1\nMODE=99999999999\n");
+  EXPECT_FALSE(std::filesystem::exists("OVLAR.LOG"));
+  EXPECT_FALSE(form_->ConfigError());
+  EXPECT_EQ(desktop_.Terminated, 0);
+  form_.reset();
+}
+
+TEST_F(StartupTest, AnUnwritableLogTurnsLoggingOffAndStartUpGoesOn) {
+  std::filesystem::create_directory("logdir");
+  Start("[OVLAR]\nTRACE=5\nLOGFILE=logdir\n[XNET.PORT]\nP=1,2,3\n");
+  EXPECT_EQ(form_->XNet()[1].AGWPort, 1);
+  Start("[OVLAR]\nTRACE=5\nLOGFILE=missing/dir/x.log\n[XNET.PORT]\nP=1,2,3\n");
+  EXPECT_EQ(form_->XNet()[1].AGWPort, 1);
+}
+
+TEST_F(StartupTest, JunkIniNeitherCrashesNorStopsStartUp) {
+  std::string junk(70000, 'J');
+  for (size_t i = 0; i < junk.size(); i += 37) junk[i] = static_cast<char>(i & 0xFF);
+  Start(junk + "\n[OVLAR]\nTRACE=1\n" + std::string(3000, 'x') + "=" + std::string(3000, 'y') +
+        "\n[XNET.PORT]\nP=1,2,3\n[OVLAR]\nTRACE=9\n" + junk);
+  EXPECT_EQ(Log().front(), "Create: Starting Ovlar Version 1.00.00");
+  EXPECT_EQ(form_->XNet()[1].AGWPort, 1);
+}
+
+TEST_F(StartupTest, ShutdownAsksFirstAndLogsItsSteps) {
+  Start("[OVLAR]\nTRACE=1\n[XNET.PORT]\nP=1,2,3\n");
+  desktop_.Answer = MsgResult::Cancel;
+  form_->ExitClick();
+  EXPECT_EQ(desktop_.Terminated, 0);
+  desktop_.Answer = MsgResult::Ok;
+  form_->ExitClick();
+  EXPECT_EQ(desktop_.Terminated, 1);
+  EXPECT_EQ(desktop_.Boxes, (Lines{"Warning!|Do you really want to exit?", "Warning!|Do you really want to exit?"}));
+  form_.reset();
+  EXPECT_EQ(LogFrom("Destroy:", 3), (Lines{"Destroy: Shut-Down Requested", "Destroy: Retry-Out Timer Object Destroyed",
+                                           "Destroy: ShutDown Completed"}));
+}
+
+}  // namespace
+}  // namespace ovlar

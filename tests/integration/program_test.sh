@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# The program as a user runs it: in a folder, headless, stopped by a signal.
+set -u
+ovlar=$(realpath "$1")
+examples=$(realpath "$2")
+work=$(mktemp -d /tmp/ovlar-program-XXXXXX)
+pid=
+cleanup() { [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null; rm -rf "$work"; }
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+# Waits up to 20 s for a file to hold a text.
+wait_for() {
+  for _ in $(seq 200); do grep -q "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done
+  fail "no '$2' in $1"
+}
+
+# No OVLAR.INI: MAP mode without ports is a configuration error.
+mkdir "$work/empty" && cd "$work/empty"
+"$ovlar" --headless 2>err.txt </dev/null
+rc=$?
+[ "$rc" = 1 ] || fail "no OVLAR.INI: status $rc, wanted 1"
+[ -f OVLAR.LOG ] && [ ! -s OVLAR.LOG ] || fail "no OVLAR.INI: OVLAR.LOG missing or not empty"
+grep -q "XNet Port Configuration not found" err.txt || fail "configuration error not on stderr"
+
+# Each shipped example starts, logs its parameters and stops on SIGTERM or SIGINT.
+for mode in direct cache map; do
+  for sig in TERM INT; do
+    mkdir -p "$work/$mode-$sig" && cd "$work/$mode-$sig"
+    cp "$examples/$mode/OVLAR.INI" .
+    sed -i 's/^TRACE=.*/TRACE=5/' OVLAR.INI
+    env -u DISPLAY -u WAYLAND_DISPLAY "$ovlar" 2>err.txt </dev/null &
+    pid=$!
+    wait_for OVLAR.LOG "Create: Parameters"
+    kill -"$sig" "$pid"
+    wait "$pid"
+    rc=$?
+    pid=
+    [ "$rc" = 0 ] || fail "$mode: status $rc after SIG$sig"
+    wait_for OVLAR.LOG "Destroy: ShutDown Completed"
+  done
+done
+echo "program test passed"

@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "TestUtil.h"
+#include "support/Log.h"
+
+namespace ovlar {
+namespace {
+
+using test::ReadFile;
+using test::ScratchDir;
+
+class LogTest : public ::testing::Test {
+ protected:
+  TLog& Open(int32_t level) {
+    log_.LogFileName = "OVLAR.LOG";
+    log_.TraceLevel = level;
+    log_.SetEnabled(true);
+    return log_;
+  }
+  ScratchDir dir_;
+  TLog log_;
+};
+
+TEST_F(LogTest, NothingHappensUntilEnabled) {
+  log_.LogFileName = "OVLAR.LOG";
+  log_.TraceLevel = 5;
+  log_.WriteLog(1, "x");
+  EXPECT_FALSE(std::filesystem::exists("OVLAR.LOG"));
+}
+
+TEST_F(LogTest, EnablingEmptiesTheFileAndLevelZeroWritesNothing) {
+  test::WriteFile("OVLAR.LOG", "left over from the last run\r\n");
+  Open(0).WriteLog(1, "start");
+  EXPECT_TRUE(log_.Enabled());
+  EXPECT_EQ(ReadFile("OVLAR.LOG"), "");
+}
+
+TEST_F(LogTest, LineIsDateTimeBlankTextCrLf) {
+  Open(1).WriteLog(1, "Create: Parameters");
+  const std::string text = ReadFile("OVLAR.LOG");
+  EXPECT_TRUE(std::regex_match(text, std::regex(R"(\S+ \S*\d\d\S* (AM |PM )?Create: Parameters\r\n)"))) << text;
+}
+
+TEST_F(LogTest, LevelFilter) {
+  Open(3).WriteLog(4, "four");
+  log_.WriteLog(3, "three");
+  EXPECT_EQ(test::LogTexts("OVLAR.LOG"), std::vector<std::string>{"three"});
+  log_.TraceLevel = 4;
+  log_.WriteLog(4, "four");
+  EXPECT_EQ(test::LogTexts("OVLAR.LOG").back(), "four");
+}
+
+TEST_F(LogTest, DumpLinesArePaddedTo67Characters) {
+  EXPECT_EQ(TLog::DumpLines("AB\r"), " |41 42 0D -- -- -- -- -- -- -- -- -- -- -- -- -- |AB.             \r\n");
+  const std::string sixteen = TLog::DumpLines("0123456789abcdef");
+  EXPECT_EQ(sixteen, " |30 31 32 33 34 35 36 37 38 39 61 62 63 64 65 66 |0123456789abcdef\r\n");
+  const std::string seventeen = TLog::DumpLines("0123456789abcdefz");
+  ASSERT_EQ(seventeen.size(), 2 * 69u);
+  EXPECT_EQ(seventeen.substr(69), " |7A -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- |z               \r\n");
+  EXPECT_EQ(TLog::DumpLines(std::string("{|}~\x7F \0\xFF", 8)).substr(51, 16), "..... ..        ");
+}
+
+TEST_F(LogTest, DumpBufferFramesTheDumpAndIgnoresEmptyInput) {
+  Open(5).DumpBuffer(4, nullptr, 3);
+  log_.DumpBuffer(4, "abc", 0);
+  log_.DumpText(4, "");
+  EXPECT_EQ(ReadFile("OVLAR.LOG"), "");
+  log_.DumpBuffer(4, "AB\r", 3);
+  const auto texts = test::LogTexts("OVLAR.LOG");
+  ASSERT_EQ(texts.size(), 3u);
+  EXPECT_EQ(texts[0], "------ Dump Buffer Len(3) ------");
+  EXPECT_EQ(texts[1], " |41 42 0D -- -- -- -- -- -- -- -- -- -- -- -- -- |AB.             ");
+  EXPECT_EQ(texts[2], "------              End of Dump              ------");
+}
+
+TEST_F(LogTest, AFileThatCannotBeCreatedTurnsLoggingOff) {
+  std::filesystem::create_directory("adir");
+  log_.LogFileName = "adir";
+  log_.TraceLevel = 5;
+  log_.SetEnabled(true);
+  EXPECT_FALSE(log_.Enabled());
+  log_.WriteLog(1, "lost");
+  log_.LogFileName = "nodir/OVLAR.LOG";
+  log_.SetEnabled(true);
+  EXPECT_FALSE(log_.Enabled());
+}
+
+TEST_F(LogTest, ADeletedFileIsCreatedAgain) {
+  Open(1).WriteLog(1, "one");
+  std::filesystem::remove("OVLAR.LOG");
+  log_.WriteLog(1, "two");
+  EXPECT_EQ(test::LogTexts("OVLAR.LOG"), std::vector<std::string>{"two"});
+}
+
+}  // namespace
+}  // namespace ovlar
