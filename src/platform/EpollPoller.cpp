@@ -21,10 +21,6 @@ class EpollPoller : public Poller {
   ~EpollPoller() override { close(epfd_); }
 
   void Update(int fd, bool read, bool write) override {
-    if (!read && !write) {
-      Remove(fd);
-      return;
-    }
     epoll_event ev{};
     ev.events = (read ? EPOLLIN : 0u) | (write ? EPOLLOUT : 0u) | EPOLLRDHUP;
     ev.data.fd = fd;

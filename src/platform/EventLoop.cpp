@@ -21,6 +21,7 @@ EventLoop::EventLoop(Clock* clock)
 }
 
 EventLoop::~EventLoop() {
+  resolver_.reset();
   if (wakeFd_ >= 0) close(wakeFd_);
   if (signalFd_ >= 0) close(signalFd_);
 }
@@ -34,13 +35,7 @@ void EventLoop::WatchFd(int fd, bool read, bool write, FdHandler handler) {
 }
 
 void EventLoop::UpdateFd(int fd, bool read, bool write) {
-  if (watches_.count(fd) == 0) return;
-  if (!read && !write) {
-    // Keep the registration so the owner can re-enable it; just stop polling.
-    poller_->Remove(fd);
-    return;
-  }
-  poller_->Update(fd, read, write);
+  if (watches_.count(fd) != 0) poller_->Update(fd, read, write);
 }
 
 void EventLoop::UnwatchFd(int fd) {
@@ -68,6 +63,11 @@ void EventLoop::StopTimer(TimerId id) {
   if (it == timers_.end()) return;
   it->second->active = false;
   timers_.erase(it);
+}
+
+AsyncResolver& EventLoop::Resolver() {
+  if (!resolver_) resolver_ = std::make_unique<AsyncResolver>(*this);
+  return *resolver_;
 }
 
 void EventLoop::Post(Callback callback) { posted_.push_back(std::move(callback)); }

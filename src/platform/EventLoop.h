@@ -13,6 +13,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/AsyncResolver.h"
 #include "platform/Clock.h"
 #include "platform/Poller.h"
 
@@ -58,6 +59,8 @@ class EventLoop {
   bool Quitting() const { return quit_; }
   // One turn: waits at most maxWaitMs (-1: until something is due).
   void RunOnce(int maxWaitMs);
+  // Background name lookups whose completions arrive on this loop.
+  AsyncResolver& Resolver();
   // Readable while the loop has work; lets another loop drive this one.
   int Descriptor() const { return poller_->Descriptor(); }
 
@@ -93,6 +96,8 @@ class EventLoop {
   std::deque<Callback> foreign_;
   int signalFd_ = -1;
   std::function<void(int)> signalHandler_;
+  // Last member: its worker posts to the loop until it is joined.
+  std::unique_ptr<AsyncResolver> resolver_;
 };
 
 }  // namespace ovlar

@@ -17,7 +17,8 @@ struct PollEvent {
 class Poller {
  public:
   virtual ~Poller() = default;
-  // Adds, changes or (with neither flag) removes interest in fd.
+  // Adds or changes interest in fd. Hang-up and error are always reported,
+  // so a descriptor with neither flag still tells when its peer goes away.
   virtual void Update(int fd, bool read, bool write) = 0;
   virtual void Remove(int fd) = 0;
   // Waits at most timeoutMs (-1: no limit) and returns what became ready.

@@ -1,0 +1,846 @@
+#include "net/WSocket.h"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/WinSock.h"
+
+namespace ovlar {
+
+namespace {
+
+constexpr int kDatagram = 2;
+constexpr int kStream = 1;
+constexpr int kDrainSize = 1024;
+
+std::string Trim(const std::string& text) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+}  // namespace
+
+TCustomWSocket::TCustomWSocket(EventLoop& loop) : loop_(loop), notifier_(loop) { ResetToDefaults(); }
+
+TCustomWSocket::~TCustomWSocket() {
+  destroying_ = true;
+  try {
+    CancelDnsLookup();
+  } catch (...) {
+  }
+  try {
+    if (state_ != wsClosed) InternalClose(true, 0);
+  } catch (...) {
+  }
+  // A failed Connect or Listen may leave a handle in a closed state.
+  if (socket_ != INVALID_SOCKET) {
+    notifier_.Unselect();
+    wsock::CloseSocket(socket_);
+  }
+}
+
+// ---- Properties ----
+
+void TCustomWSocket::SetAddr(const std::string& value) {
+  if (addrAssigned_ && value == addr_) return;
+  if (state_ != wsClosed) {
+    RaiseException("Cannot change Addr if not closed");
+    return;
+  }
+  addr_ = Trim(value);
+  addrAssigned_ = !addr_.empty();
+  addrResolved_ = false;
+}
+
+void TCustomWSocket::SetPort(const std::string& value) {
+  if (portAssigned_ && value == port_) return;
+  if (state_ != wsClosed) {
+    RaiseException("Cannot change Port if not closed");
+    return;
+  }
+  port_ = Trim(value);
+  portAssigned_ = !port_.empty();
+  portResolved_ = false;
+}
+
+void TCustomWSocket::SetProto(const std::string& value) {
+  if (protoAssigned_ && value == proto_) return;
+  if (state_ != wsClosed) {
+    RaiseException("Cannot change Proto if not closed");
+    return;
+  }
+  proto_ = Trim(value);
+  protoAssigned_ = !proto_.empty();
+  protoResolved_ = false;
+}
+
+void TCustomWSocket::SetLocalPort(const std::string& value) {
+  if (state_ != wsClosed) {
+    RaiseException("Cannot change LocalPort if not closed");
+    return;
+  }
+  localPort_ = value;
+  localPortResolved_ = false;
+}
+
+void TCustomWSocket::SetLocalAddr(const std::string& value) {
+  if (state_ != wsClosed) {
+    RaiseException("Cannot change LocalAddr if not closed");
+    return;
+  }
+  const uint32_t addr = wsock::InetAddr(value.empty() ? "0.0.0.0" : value);
+  if (addr == INADDR_NONE) RaiseException("SetLocalAddr(): Invalid IP address");
+  localAddr_ = wsock::InetNtoa(addr);
+}
+
+TSocketSendFlags TCustomWSocket::SendFlags() {
+  if (sendFlags_ == 0) return wsSendNormal;
+  if (sendFlags_ == 1) return wsSendUrgent;
+  RaiseException("Invalid internal SendFlags");
+  return wsSendNormal;
+}
+
+void TCustomWSocket::SetSendFlags(TSocketSendFlags value) {
+  switch (value) {
+    case wsSendNormal: sendFlags_ = 0; break;
+    case wsSendUrgent: sendFlags_ = 1; break;
+    default: RaiseException("Invalid SendFlags");
+  }
+}
+
+std::string TCustomWSocket::PeerAddr() {
+  if (state_ != wsConnected) return "error";
+  sockaddr_in peer{};
+  if (wsock::GetPeerName(socket_, &peer) != 0) {
+    SocketError("GetPeerName");
+    return "error";
+  }
+  return wsock::InetNtoa(peer.sin_addr.s_addr);
+}
+
+std::string TCustomWSocket::PeerPort() {
+  if (state_ != wsConnected) return "error";
+  sockaddr_in peer{};
+  if (wsock::GetPeerName(socket_, &peer) != 0) {
+    SocketError("GetPeerPort");
+    return "error";
+  }
+  return std::to_string(ntohs(peer.sin_port));
+}
+
+int TCustomWSocket::GetPeerName(sockaddr_in& name, int& nameLength) {
+  if (state_ != wsConnected) return -1;
+  const int result = wsock::GetPeerName(socket_, &name);
+  if (result == 0) nameLength = static_cast<int>(sizeof name);
+  return result;
+}
+
+int32_t TCustomWSocket::RcvdCount() {
+  unsigned long count = 0;
+  if (wsock::BytesWaiting(socket_, &count) != 0) {
+    SocketError("ioctlSocket");
+    return -1;
+  }
+  return static_cast<int32_t>(std::min<unsigned long>(count, INT32_MAX));
+}
+
+// ---- Error path ----
+
+void TCustomWSocket::RaiseException(const std::string& text) {
+  if (OnError) {
+    TriggerError();
+    return;
+  }
+  throw ESocketException(text);
+}
+
+void TCustomWSocket::SocketError(const std::string& operation) {
+  const int code = WSAGetLastError();
+  const std::string text =
+      "Error " + std::to_string(code) + " in function " + operation + "\r\n" + WSocketErrorDesc(code);
+  if (code == WSAECONNRESET || code == WSAENOTCONN) {
+    if (socket_ != INVALID_SOCKET) {
+      notifier_.Unselect();
+      wsock::CloseSocket(socket_);
+      socket_ = INVALID_SOCKET;
+    }
+    ChangeState(wsClosed);
+  }
+  lastError_ = code;
+  RaiseException(text);
+}
+
+void TCustomWSocket::ChangeState(TSocketState newState) {
+  const TSocketState oldState = state_;
+  state_ = newState;
+  TriggerChangeState(oldState, newState);
+}
+
+// ---- Triggers ----
+
+bool TCustomWSocket::TriggerDataAvailable(uint16_t error) {
+  if (!OnDataAvailable) return false;
+  OnDataAvailable(this, error);
+  return true;
+}
+void TCustomWSocket::TriggerSessionAvailable(uint16_t error) {
+  if (OnSessionAvailable) OnSessionAvailable(this, error);
+}
+void TCustomWSocket::TriggerSessionConnected(uint16_t error) {
+  if (OnSessionConnected) OnSessionConnected(this, error);
+}
+void TCustomWSocket::TriggerSessionClosed(uint16_t error) {
+  if (OnSessionClosed) OnSessionClosed(this, error);
+}
+void TCustomWSocket::TriggerDataSent(uint16_t error) {
+  if (OnDataSent) OnDataSent(this, error);
+}
+void TCustomWSocket::TriggerChangeState(TSocketState oldState, TSocketState newState) {
+  if (OnChangeState) OnChangeState(this, oldState, newState);
+}
+void TCustomWSocket::TriggerDnsLookupDone(uint16_t error) {
+  if (OnDnsLookupDone) OnDnsLookupDone(this, error);
+}
+void TCustomWSocket::TriggerError() {
+  if (OnError) OnError(this);
+}
+
+// ---- Reset and close ----
+
+void TCustomWSocket::ResetToDefaults() {
+  std::memset(&remote_, 0, sizeof remote_);
+  remote_.sin_family = AF_INET;
+  addrAssigned_ = addrResolved_ = false;
+  portAssigned_ = portResolved_ = false;
+  proto_ = "tcp";
+  protoAssigned_ = true;
+  protoResolved_ = false;
+  protoNumber_ = 6;
+  socketType_ = kStream;
+  localPort_ = "0";
+  localPortResolved_ = false;
+  localAddr_ = "0.0.0.0";
+  LingerOnOff = wsLingerOn;
+  LingerTimeout = 0;
+  socket_ = INVALID_SOCKET;
+  state_ = wsClosed;
+  allSent_ = true;
+  paused_ = false;
+  readCount_ = 0;
+  closeInvoked_ = false;
+  FlushTimeout = 60;
+}
+
+void TCustomWSocket::Close() { InternalClose(true, 0); }
+
+void TCustomWSocket::InternalClose(bool shutdownFirst, uint16_t error) {
+  if (socket_ == INVALID_SOCKET) {
+    if (state_ != wsClosed) {
+      ChangeState(wsClosed);
+      ResetToDefaults();
+    }
+    return;
+  }
+  if (state_ == wsClosed) return;
+  if (shutdownFirst) wsock::Shutdown(socket_, SHUT_WR);
+  notifier_.Unselect();
+  const int handle = socket_;
+  socket_ = INVALID_SOCKET;
+  if (wsock::CloseSocket(handle) != 0 && WSAGetLastError() != WSANOTINITIALISED) {
+    lastError_ = WSAGetLastError();
+    SocketError("Disconnect (closesocket)");
+    return;
+  }
+  ChangeState(wsClosed);
+  if (!destroying_ && !closeInvoked_) {
+    closeInvoked_ = true;
+    TriggerSessionClosed(error);
+  }
+  try {
+    ResetToDefaults();
+  } catch (...) {
+  }
+}
+
+void TCustomWSocket::Abort() {
+  try {
+    CancelDnsLookup();
+  } catch (...) {
+  }
+  DeleteBufferedData();
+  if (socketType_ == kStream && state_ == wsConnected) {
+    LingerOnOff = wsLingerOff;
+    SetLingerOption();
+  }
+  InternalClose(false, 0);
+}
+
+void TCustomWSocket::Shutdown(int how) {
+  if (socket_ != INVALID_SOCKET) wsock::Shutdown(socket_, how);
+}
+
+void TCustomWSocket::PostRequest(std::function<void()> work) {
+  std::weak_ptr<char> alive = alive_;
+  loop_.Post([this, alive, work = std::move(work)] {
+    if (!alive.expired()) Guarded(work);
+  });
+}
+
+void TCustomWSocket::CloseDelayed() {
+  PostRequest([this] { Close(); });
+}
+
+void TCustomWSocket::ReleaseLater(std::unique_ptr<TCustomWSocket> socket) {
+  if (!socket) return;
+  EventLoop& loop = socket->loop_;
+  std::shared_ptr<TCustomWSocket> doomed(std::move(socket));
+  loop.Post([doomed]() mutable { doomed.reset(); });
+}
+
+void TCustomWSocket::PostTestException() {
+  PostRequest([] { throw ESocketException("Test exception in WSocket"); });
+}
+
+// ---- Background guard and notifications ----
+
+template <class F>
+void TCustomWSocket::Guarded(F&& work) {
+  try {
+    work();
+  } catch (const std::exception& e) {
+    HandleBackGroundException(e);
+  }
+}
+
+void TCustomWSocket::HandleBackGroundException(const std::exception& e) {
+  bool canClose = true;
+  if (OnBgException) {
+    try {
+      OnBgException(this, e, canClose);
+    } catch (...) {
+    }
+  }
+  if (canClose) {
+    try {
+      Abort();
+    } catch (...) {
+    }
+  }
+}
+
+void TCustomWSocket::Register(uint32_t mask) {
+  selectMask_ = mask;
+  notifier_.Select(socket_, mask, [this](int s, uint32_t event, uint16_t error) { OnNotify(s, event, error); });
+}
+
+void TCustomWSocket::OnNotify(int socket, uint32_t event, uint16_t error) {
+  if (socket != socket_ || paused_) return;
+  Guarded([&] { ProcessEvent(event, error); });
+}
+
+void TCustomWSocket::ProcessEvent(uint32_t event, uint16_t error) {
+  if (event & FD_CONNECT) {
+    ChangeState(wsConnected);
+    TriggerSessionConnected(error);
+    if (error != 0 && state_ != wsClosed) Close();
+  }
+  if (event & FD_READ) ReceiveLoop(error);
+  if (event & FD_WRITE) {
+    TryToSend();
+    if (allSent_) TriggerDataSent(error);
+  }
+  if (event & FD_ACCEPT) TriggerSessionAvailable(error);
+  if ((event & FD_CLOSE) && state_ != wsConnecting) {
+    ReceiveLoop(0);
+    if (!closeInvoked_) {
+      closeInvoked_ = true;
+      TriggerSessionClosed(error);
+    }
+    if (state_ != wsClosed) Close();
+  }
+}
+
+void TCustomWSocket::ReceiveLoop(uint16_t error) {
+  try {
+    for (;;) {
+      lastError_ = 0;
+      if (!TriggerDataAvailable(error)) {
+        char drain[kDrainSize];
+        if (DoRecv(drain, sizeof drain, 0) < 0 && lastError_ == WSAEWOULDBLOCK) {
+          lastError_ = 0;
+          return;
+        }
+      }
+      if ((ComponentOptions & wsoNoReceiveLoop) || lastError_ != 0 || socket_ == INVALID_SOCKET) return;
+      unsigned long waiting = 0;
+      if (wsock::BytesWaiting(socket_, &waiting) != 0) {
+        lastError_ = WSAGetLastError();
+        return;
+      }
+      if (waiting == 0) return;
+    }
+  } catch (...) {
+    // What escapes the data handler is dropped, as the receive loop always did.
+  }
+}
+
+// ---- Receiving ----
+
+int TCustomWSocket::DoRecv(void* buffer, int size, int flags) {
+  const int result = wsock::Recv(socket_, buffer, static_cast<size_t>(std::max(size, 0)), flags);
+  if (result < 0) lastError_ = WSAGetLastError();
+  notifier_.Reenable(FD_READ);
+  return result;
+}
+
+int TCustomWSocket::Receive(void* buffer, int size) {
+  const int result = DoRecv(buffer, size, 0);
+  if (result > 0) readCount_ += result;
+  return result;
+}
+
+int TCustomWSocket::ReceiveFrom(void* buffer, int size, sockaddr_in& from, int& fromLength) {
+  socklen_t len = static_cast<socklen_t>(std::clamp<int>(fromLength, 0, sizeof from));
+  const int result = wsock::RecvFrom(socket_, buffer, static_cast<size_t>(std::max(size, 0)), 0, &from, &len);
+  notifier_.Reenable(FD_READ);
+  if (result < 0) {
+    lastError_ = WSAGetLastError();
+    return result;
+  }
+  fromLength = static_cast<int>(len);
+  readCount_ += result;
+  return result;
+}
+
+std::string TCustomWSocket::ReceiveStr() {
+  const int32_t count = RcvdCount();
+  if (count <= 0) return {};
+  std::string data(static_cast<size_t>(count), '\0');
+  const int n = Receive(data.data(), count);
+  data.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return data;
+}
+
+// ---- Sending ----
+
+void TCustomWSocket::AppendToSendBuffer(const char* data, int length) {
+  if (socketType_ == kDatagram) {
+    // One Send is one datagram, whatever its length: a chunk of its own.
+    const int size = std::max(length, static_cast<int>(TBuffer::kDefaultSize));
+    int unread = 0;
+    if (buffers_.empty() || buffers_.back().Peek(unread) != nullptr) {
+      buffers_.emplace_back(size);
+    } else {
+      buffers_.back().SetSize(size);
+    }
+    buffers_.back().Write(data, length);
+    return;
+  }
+  if (buffers_.empty()) buffers_.emplace_back(TBuffer::kDefaultSize);
+  int done = buffers_.back().Write(data, length);
+  while (done < length) {
+    buffers_.emplace_back(TBuffer::kDefaultSize);
+    done += buffers_.back().Write(data + done, length - done);
+  }
+}
+
+int TCustomWSocket::Send(const void* data, int length) {
+  if (state_ != wsConnected) {
+    WSASetLastError(WSAENOTCONN);
+    SocketError("Send");
+    return -1;
+  }
+  if (length <= 0) return 0;
+  allSent_ = false;
+  AppendToSendBuffer(static_cast<const char*>(data), length);
+  TryToSend();
+  if (allSent_) notifier_.Post(FD_WRITE, 0);
+  return length;
+}
+
+void TCustomWSocket::TryToSend() {
+  if (socket_ == INVALID_SOCKET || buffers_.empty()) return;
+  for (;;) {
+    int count = 0;
+    const char* data = buffers_.front().Peek(count);
+    if (count == 0) {
+      if (buffers_.size() == 1) {
+        allSent_ = true;
+        return;
+      }
+      buffers_.pop_front();
+      continue;
+    }
+    const int result = socketType_ == kDatagram
+                           ? wsock::SendTo(socket_, data, static_cast<size_t>(count), sendFlags_, remote_)
+                           : wsock::Send(socket_, data, static_cast<size_t>(count), sendFlags_);
+    if (result > 0 && OnSendData) OnSendData(this, result);
+    if (result == 0) return;
+    if (result < 0) {
+      const int code = WSAGetLastError();
+      if (code == WSAEWOULDBLOCK) {
+        notifier_.Reenable(FD_WRITE);
+        return;
+      }
+      if (code == WSAEINVAL || code == WSAENOTSOCK || code == WSAECONNABORTED || code == WSAECONNRESET ||
+          code == WSAENOTCONN) {
+        closeInvoked_ = true;
+        Close();
+        TriggerSessionClosed(static_cast<uint16_t>(code));
+        return;
+      }
+      // A datagram the network refuses for good would block every later one.
+      if (socketType_ == kDatagram) buffers_.front().Remove(count);
+      SocketError("TryToSend failed");
+      return;
+    }
+    if (buffers_.empty()) return;
+    buffers_.front().Remove(result);
+    if (result < count) return;
+  }
+}
+
+int TCustomWSocket::SendTo(const sockaddr_in& to, int, const void* data, int length) {
+  const int result = wsock::SendTo(socket_, data, static_cast<size_t>(std::max(length, 0)), sendFlags_, to);
+  if (result < 0) lastError_ = WSAGetLastError();
+  if (result > 0 && OnSendData) OnSendData(this, result);
+  return result;
+}
+
+void TCustomWSocket::Flush() {
+  while (socket_ != INVALID_SOCKET && !allSent_) {
+    TryToSend();
+    if (!allSent_ && socket_ != INVALID_SOCKET) loop_.RunOnce(100);
+  }
+}
+
+// ---- Connect and listen ----
+
+bool TCustomWSocket::ResolveForConnect() {
+  try {
+    if (!protoResolved_) {
+      protoNumber_ = WSocketResolveProto(proto_);
+      socketType_ = protoNumber_ == IPPROTO_UDP ? kDatagram : kStream;
+      protoResolved_ = true;
+    }
+    if (!portResolved_) {
+      portNumber_ = WSocketResolvePort(port_, proto_);
+      remote_.sin_port = htons(portNumber_);
+      portResolved_ = true;
+    }
+    if (!localPortResolved_) {
+      localPortNumber_ = WSocketResolvePort(localPort_, proto_);
+      localPortResolved_ = true;
+    }
+    if (!addrResolved_) {
+      remote_.sin_addr.s_addr = WSocketResolveHost(addr_);
+      addrResolved_ = true;
+    }
+  } catch (const ESocketException& e) {
+    RaiseException(std::string("connect: ") + e.what());
+    return false;
+  }
+  return true;
+}
+
+bool TCustomWSocket::BindLocal() {
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(localPortNumber_);
+  local.sin_addr.s_addr = WSocketResolveHost(localAddr_);
+  if (wsock::Bind(socket_, local) != 0) {
+    RaiseException(Format("winsock.bind failed, error #%d", "", WSAGetLastError()));
+    return false;
+  }
+  if (wsock::GetSockName(socket_, &local) != 0) {
+    RaiseException(Format("winsock.getsockname failed, error #%d", "", WSAGetLastError()));
+    return false;
+  }
+  localPortNumber_ = ntohs(local.sin_port);
+  localPort_ = std::to_string(localPortNumber_);
+  return true;
+}
+
+void TCustomWSocket::SetLingerOption() {
+  if (LingerOnOff == wsLingerNoSet) return;
+  if (socket_ == INVALID_SOCKET) {
+    RaiseException("Cannot set linger option at this time");
+    return;
+  }
+  linger value{};
+  value.l_onoff = LingerOnOff == wsLingerOn ? 1 : 0;
+  value.l_linger = LingerTimeout;
+  if (wsock::SetOption(socket_, SOL_SOCKET, SO_LINGER, &value, sizeof value) != 0) {
+    SocketError("setsockopt(SO_LINGER)");
+  }
+}
+
+void TCustomWSocket::Connect() {
+  if (socket_ != INVALID_SOCKET && state_ != wsClosed) {
+    RaiseException("Connect: Socket already in use");
+    return;
+  }
+  if (!portAssigned_) {
+    RaiseException("Connect: No Port Specified");
+    return;
+  }
+  if (!addrAssigned_) {
+    RaiseException("Connect: No IP Address Specified");
+    return;
+  }
+  if (!protoAssigned_) {
+    RaiseException("Connect: No Protocol Specified");
+    return;
+  }
+  if (!ResolveForConnect()) return;
+  DeleteBufferedData();
+  socket_ = wsock::Socket(socketType_ == kDatagram ? SOCK_DGRAM : SOCK_STREAM, protoNumber_);
+  if (socket_ == INVALID_SOCKET) {
+    SocketError("Connect (socket)");
+    return;
+  }
+  ChangeState(wsOpened);
+  const int on = 1;
+  if (socketType_ == kDatagram) {
+    if (!BindLocal()) return;
+    if (remote_.sin_addr.s_addr == INADDR_NONE &&
+        wsock::SetOption(socket_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
+      SocketError("setsockopt(SO_BROADCAST)");
+      return;
+    }
+  } else {
+    if ((localPortNumber_ != 0 || localAddr_ != "0.0.0.0") && !BindLocal()) return;
+    SetLingerOption();
+    if (wsock::SetOption(socket_, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0) {
+      SocketError("setsockopt(SO_KEEPALIVE)");
+      return;
+    }
+    if (wsock::SetOption(socket_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
+      SocketError("setsockopt(SO_REUSEADDR)");
+      return;
+    }
+  }
+  Register(FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE);
+  if (socketType_ == kDatagram) {
+    ChangeState(wsConnected);
+    TriggerSessionConnected(0);
+    return;
+  }
+  if (wsock::Connect(socket_, remote_) == 0 || WSAGetLastError() == WSAEWOULDBLOCK) {
+    notifier_.Reenable(FD_CONNECT);
+    ChangeState(wsConnecting);
+    return;
+  }
+  lastError_ = WSAGetLastError();
+  SocketError("Connect");
+}
+
+void TCustomWSocket::Listen() {
+  const char* missing = !portAssigned_    ? "listen: port not assigned"
+                        : !protoAssigned_ ? "listen: protocol not assigned"
+                        : !addrAssigned_  ? "listen: address not assigned"
+                                          : nullptr;
+  if (missing) {
+    WSASetLastError(WSAEINVAL);
+    SocketError(missing);
+    return;
+  }
+  try {
+    if (!protoResolved_) {
+      protoNumber_ = WSocketResolveProto(proto_);
+      socketType_ = protoNumber_ == IPPROTO_UDP ? kDatagram : kStream;
+      protoResolved_ = true;
+    }
+    if (!portResolved_) {
+      portNumber_ = WSocketResolvePort(port_, proto_);
+      remote_.sin_port = htons(portNumber_);
+      portResolved_ = true;
+    }
+    if (!addrResolved_) {
+      remote_.sin_addr.s_addr = WSocketResolveHost(addr_);
+      addrResolved_ = true;
+    }
+  } catch (const ESocketException& e) {
+    RaiseException(std::string("listen: ") + e.what());
+    return;
+  }
+  DeleteBufferedData();
+  socket_ = wsock::Socket(socketType_ == kDatagram ? SOCK_DGRAM : SOCK_STREAM, protoNumber_);
+  if (socket_ == INVALID_SOCKET) {
+    SocketError("socket");
+    return;
+  }
+  if (wsock::Bind(socket_, remote_) != 0) {
+    SocketError("Bind");
+    Close();
+    return;
+  }
+  ChangeState(wsBound);
+  if (socketType_ == kDatagram) {
+    ChangeState(wsListening);
+    ChangeState(wsConnected);
+    TriggerSessionConnected(0);
+  } else {
+    if (wsock::Listen(socket_, 5) != 0) {
+      SocketError("Listen");
+      return;
+    }
+    ChangeState(wsListening);
+  }
+  Register(FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE);
+}
+
+int TCustomWSocket::Accept() {
+  if (state_ != wsListening) {
+    WSASetLastError(WSAEINVAL);
+    SocketError("not a listening socket");
+    return INVALID_SOCKET;
+  }
+  const int handle = wsock::Accept(socket_, &remote_);
+  notifier_.Reenable(FD_ACCEPT);
+  if (handle == INVALID_SOCKET) {
+    SocketError("Accept");
+    return INVALID_SOCKET;
+  }
+  lastAccepted_ = handle;
+  return handle;
+}
+
+void TCustomWSocket::Dup(int handle) {
+  if (handle == 0 || handle == INVALID_SOCKET) {
+    WSASetLastError(WSAEINVAL);
+    SocketError("Dup");
+    return;
+  }
+  if (state_ != wsClosed) {
+    notifier_.Unselect();
+    const int old = socket_;
+    socket_ = INVALID_SOCKET;
+    if (old != INVALID_SOCKET && wsock::CloseSocket(old) != 0) {
+      SocketError("Dup (closesocket)");
+      return;
+    }
+    ChangeState(wsClosed);
+  }
+  socket_ = handle;
+  socketType_ = kStream;
+  SetLingerOption();
+  Register(FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE);
+  ChangeState(wsConnected);
+}
+
+void TCustomWSocket::Pause() {
+  paused_ = true;
+  notifier_.Unselect();
+}
+
+void TCustomWSocket::Resume() {
+  paused_ = false;
+  if (socket_ != INVALID_SOCKET) Register(selectMask_);
+}
+
+// ---- Name lookups ----
+
+void TCustomWSocket::DnsLookup(const std::string& hostName) {
+  if (hostName.empty()) {
+    RaiseException("DNS lookup: invalid host name.");
+    TriggerDnsLookupDone(WSAEINVAL);
+    return;
+  }
+  if (lookup_ != 0) loop_.Resolver().Cancel(lookup_);
+  lookup_ = 0;
+  dnsResult_.clear();
+  dnsResultList_.clear();
+  const uint32_t addr = wsock::InetAddr(hostName);
+  if (addr != INADDR_NONE) {
+    dnsResult_ = wsock::InetNtoa(addr);
+    TriggerDnsLookupDone(0);
+    return;
+  }
+  lookup_ = loop_.Resolver().Start(AsyncResolver::Kind::Host, hostName, "",
+                                   [this](AsyncResolver::Handle h, const LookupResult& r) { OnLookupDone(h, r, false); });
+}
+
+void TCustomWSocket::ReverseDnsLookup(const std::string& hostAddr) {
+  if (hostAddr.empty()) {
+    RaiseException("DNS lookup: invalid host name.");
+    TriggerDnsLookupDone(WSAEINVAL);
+    return;
+  }
+  if (lookup_ != 0) loop_.Resolver().Cancel(lookup_);
+  lookup_ = 0;
+  dnsResult_.clear();
+  dnsResultList_.clear();
+  const std::string dotted = wsock::InetNtoa(wsock::InetAddr(hostAddr));
+  lookup_ = loop_.Resolver().Start(AsyncResolver::Kind::Address, dotted, "",
+                                   [this](AsyncResolver::Handle h, const LookupResult& r) { OnLookupDone(h, r, true); });
+}
+
+void TCustomWSocket::OnLookupDone(AsyncResolver::Handle handle, const LookupResult& result, bool reverse) {
+  if (handle != lookup_) return;
+  lookup_ = 0;
+  Guarded([&] {
+    if (result.error == 0) {
+      if (reverse) {
+        dnsResultList_.push_back(result.name);
+      } else {
+        for (uint32_t a : result.addresses) dnsResultList_.push_back(wsock::InetNtoa(a));
+      }
+      if (!dnsResultList_.empty()) dnsResult_ = dnsResultList_.front();
+    }
+    TriggerDnsLookupDone(static_cast<uint16_t>(result.error));
+  });
+}
+
+void TCustomWSocket::CancelDnsLookup() {
+  if (lookup_ == 0) return;
+  const bool cancelled = loop_.Resolver().Cancel(lookup_);
+  lookup_ = 0;
+  if (!cancelled) {
+    WSASetLastError(WSAEINVAL);
+    SocketError("WSACancelAsyncRequest");
+    return;
+  }
+  if (!destroying_) TriggerDnsLookupDone(WSAEINTR);
+}
+
+// ---- SOCKS layer properties ----
+
+void TCustomSocksWSocket::SetSocksServer(const std::string& value) {
+  if (value == socksServer_) return;
+  if (State() != wsClosed) {
+    RaiseException("Can't change socks server if not closed");
+    return;
+  }
+  socksServer_ = Trim(value);
+}
+
+void TCustomSocksWSocket::SetSocksPort(const std::string& value) {
+  if (value == socksPort_) return;
+  if (State() != wsClosed) {
+    RaiseException("Can't change socks port if not closed");
+    return;
+  }
+  socksPort_ = Trim(value);
+}
+
+void TCustomSocksWSocket::SetSocksLevel(const std::string& value) {
+  if (value == socksLevel_) return;
+  if (State() != wsClosed) {
+    RaiseException("Can't change socks level if not closed");
+    return;
+  }
+  socksLevel_ = value;
+}
+
+void TCustomSocksWSocket::ResetToDefaults() {
+  TCustomWSocket::ResetToDefaults();
+  socksServer_.clear();
+  socksPort_.clear();
+  socksLevel_ = "5";
+}
+
+}  // namespace ovlar

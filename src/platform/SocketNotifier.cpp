@@ -1,0 +1,150 @@
+#include "platform/SocketNotifier.h"
+
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include "platform/WinSock.h"
+
+namespace ovlar {
+
+void SocketNotifier::Select(int socket, uint32_t mask, Handler handler) {
+  Unselect();
+  socket_ = socket;
+  mask_ = mask;
+  handler_ = std::move(handler);
+  generation_ = std::make_shared<int>(socket);
+  int type = 0;
+  int accepting = 0;
+  socklen_t len = sizeof type;
+  getsockopt(socket, SOL_SOCKET, SO_TYPE, &type, &len);
+  len = sizeof accepting;
+  getsockopt(socket, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &len);
+  stream_ = type == SOCK_STREAM;
+  listening_ = accepting != 0;
+  sockaddr_in peer{};
+  const bool connected = !stream_ || (!listening_ && wsock::GetPeerName(socket, &peer) == 0);
+  readArmed_ = (mask & FD_READ) != 0 && !listening_;
+  acceptArmed_ = (mask & FD_ACCEPT) != 0 && listening_;
+  writeArmed_ = (mask & FD_WRITE) != 0 && connected;
+  connectPending_ = false;
+  closeDone_ = false;
+  loop_.WatchFd(socket, false, false, [this](const PollEvent& ev) { OnReady(ev); });
+  UpdateInterest();
+}
+
+void SocketNotifier::Unselect() {
+  if (socket_ >= 0) loop_.UnwatchFd(socket_);
+  socket_ = -1;
+  generation_.reset();
+  handler_ = nullptr;
+}
+
+void SocketNotifier::Reenable(uint32_t event) {
+  if (socket_ < 0 || closeDone_) return;
+  if (event == FD_READ) readArmed_ = (mask_ & FD_READ) != 0;
+  if (event == FD_WRITE) writeArmed_ = (mask_ & FD_WRITE) != 0;
+  if (event == FD_ACCEPT) acceptArmed_ = (mask_ & FD_ACCEPT) != 0;
+  if (event == FD_CONNECT) connectPending_ = true;
+  UpdateInterest();
+}
+
+void SocketNotifier::Post(uint32_t event, uint16_t error) {
+  if (socket_ < 0) return;
+  std::weak_ptr<int> generation = generation_;
+  loop_.Post([this, generation, event, error] {
+    if (!generation.expired()) Deliver(event, error);
+  });
+}
+
+void SocketNotifier::UpdateInterest() {
+  if (socket_ < 0) return;
+  const bool read = readArmed_ || acceptArmed_;
+  const bool write = writeArmed_ || connectPending_;
+  loop_.UpdateFd(socket_, read, write);
+}
+
+uint16_t SocketNotifier::TakeSocketError() const {
+  int err = 0;
+  socklen_t len = sizeof err;
+  getsockopt(socket_, SOL_SOCKET, SO_ERROR, &err, &len);
+  return static_cast<uint16_t>(WSAErrorFromErrno(err));
+}
+
+void SocketNotifier::Deliver(uint32_t event, uint16_t error) {
+  // The handler may close the socket or destroy this notifier: keep what is
+  // needed on the stack and touch no member afterwards.
+  Handler handler = handler_;
+  const int socket = socket_;
+  if (handler) handler(socket, event, error);
+}
+
+void SocketNotifier::OnReady(const PollEvent& ev) {
+  const std::weak_ptr<int> generation = generation_;
+  auto alive = [&] { return !generation.expired(); };
+
+  if (!stream_) {
+    // An ICMP error on a datagram socket is not an event: clear it, or the
+    // level-triggered poll would report it forever.
+    if (ev.hangup) TakeSocketError();
+    if (readArmed_ && ev.readable) {
+      readArmed_ = false;
+      UpdateInterest();
+      Deliver(FD_READ, 0);
+    }
+    if (alive() && writeArmed_ && ev.writable) {
+      writeArmed_ = false;
+      UpdateInterest();
+      Deliver(FD_WRITE, 0);
+    }
+    return;
+  }
+
+  if (connectPending_ && (ev.writable || ev.hangup)) {
+    connectPending_ = false;
+    const uint16_t error = TakeSocketError();
+    if (error != 0) {
+      // A failed connect leaves a dead socket that polls as hung up forever.
+      readArmed_ = writeArmed_ = false;
+      closeDone_ = true;
+      loop_.UnwatchFd(socket_);
+      Deliver(FD_CONNECT, error);
+      return;
+    }
+    writeArmed_ = (mask_ & FD_WRITE) != 0;
+    UpdateInterest();
+    if (mask_ & FD_CONNECT) Deliver(FD_CONNECT, 0);
+    if (!alive()) return;
+  }
+
+  if (acceptArmed_ && ev.readable) {
+    acceptArmed_ = false;
+    UpdateInterest();
+    Deliver(FD_ACCEPT, 0);
+    return;
+  }
+  if (listening_ || closeDone_) return;
+
+  unsigned long waiting = 0;
+  if (ev.readable) wsock::BytesWaiting(socket_, &waiting);
+  if (readArmed_ && ev.readable && (waiting > 0 || !ev.hangup)) {
+    readArmed_ = false;
+    UpdateInterest();
+    Deliver(FD_READ, 0);
+    if (!alive()) return;
+  }
+  if (writeArmed_ && ev.writable && !ev.hangup) {
+    writeArmed_ = false;
+    UpdateInterest();
+    Deliver(FD_WRITE, 0);
+    if (!alive()) return;
+  }
+  if (ev.hangup && !closeDone_) {
+    closeDone_ = true;
+    readArmed_ = writeArmed_ = false;
+    const uint16_t error = TakeSocketError();
+    loop_.UnwatchFd(socket_);
+    if (mask_ & FD_CLOSE) Deliver(FD_CLOSE, error);
+  }
+}
+
+}  // namespace ovlar
