@@ -675,6 +675,11 @@ void TCustomWSocket::Listen() {
   }
   if (wsock::Bind(socket_, remote_) != 0) {
     SocketError("Bind");
+    // The state is still wsClosed here, so Close alone would keep the handle.
+    if (socket_ != INVALID_SOCKET) {
+      wsock::CloseSocket(socket_);
+      socket_ = INVALID_SOCKET;
+    }
     Close();
     return;
   }

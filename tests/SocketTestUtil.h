@@ -1,0 +1,122 @@
+// Loopback peers and loop-driving helpers for the socket tests. Nothing here
+// sleeps for a fixed time: waits end as soon as their condition holds.
+#pragma once
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "platform/EventLoop.h"
+
+namespace ovlar::test {
+
+// Turns the loop until pred holds; false after a generous real-time limit.
+inline bool RunUntil(EventLoop& loop, const std::function<bool()>& pred, int limitMs = 20000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    loop.RunOnce(50);
+  }
+  return true;
+}
+
+// Turns the loop a few times so that anything already due is delivered.
+inline void Settle(EventLoop& loop, int turns = 5) {
+  for (int i = 0; i < turns; ++i) loop.RunOnce(10);
+}
+
+inline sockaddr_in Loopback(uint16_t port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return a;
+}
+
+inline uint16_t BoundPort(int fd) {
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  return ntohs(a.sin_port);
+}
+
+inline bool WaitReadable(int fd, int limitMs = 10000) {
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, limitMs) == 1;
+}
+
+// A plain UDP socket on 127.0.0.1.
+class UdpPeer {
+ public:
+  explicit UdpPeer(uint16_t port = 0) : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
+    const int big = 4 * 1024 * 1024;
+    setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
+    sockaddr_in a = Loopback(port);
+    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  }
+  ~UdpPeer() { close(fd_); }
+  uint16_t Port() const { return BoundPort(fd_); }
+  int Fd() const { return fd_; }
+  void SendTo(uint16_t port, const std::string& data) const {
+    sockaddr_in a = Loopback(port);
+    sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  }
+  // One datagram, or "<none>" when nothing arrives in time.
+  std::string Receive(int limitMs = 10000) const {
+    if (!WaitReadable(fd_, limitMs)) return "<none>";
+    std::string buf(70000, '\0');
+    const ssize_t n = recv(fd_, buf.data(), buf.size(), 0);
+    buf.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return buf;
+  }
+
+ private:
+  int fd_;
+};
+
+// A plain TCP listener on 127.0.0.1; the kernel completes connections
+// before accept, so tests accept whenever they like.
+class TcpServer {
+ public:
+  TcpServer() : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+    const int on = 1;
+    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in a = Loopback(0);
+    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(fd_, 8);
+  }
+  ~TcpServer() {
+    if (client_ >= 0) close(client_);
+    close(fd_);
+  }
+  uint16_t Port() const { return BoundPort(fd_); }
+  int Accept() {
+    if (!WaitReadable(fd_)) return -1;
+    if (client_ >= 0) close(client_);
+    client_ = accept(fd_, nullptr, nullptr);
+    return client_;
+  }
+  int Client() const { return client_; }
+  void Send(const std::string& data) const { send(client_, data.data(), data.size(), MSG_NOSIGNAL); }
+  void CloseClient() {
+    close(client_);
+    client_ = -1;
+  }
+  // Closes with a reset instead of a FIN.
+  void ResetClient() {
+    linger l{1, 0};
+    setsockopt(client_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    CloseClient();
+  }
+
+ private:
+  int fd_;
+  int client_ = -1;
+};
+
+}  // namespace ovlar::test
