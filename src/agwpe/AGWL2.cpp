@@ -1,0 +1,299 @@
+#include "agwpe/AGWL2.h"
+
+#include <algorithm>
+
+#include "support/ReqLib32.h"
+
+namespace ovlar {
+
+namespace {
+
+
+// A call field of the header: the first 10 characters, padded with NUL.
+std::string CallField(const std::string& call) { return PadRight(call.substr(0, 10), 10, '\0'); }
+
+}  // namespace
+
+TL2::TL2(EventLoop& loop)
+    : loop_(loop), ClientSocket_(std::make_unique<TClientSocket>(loop)), CRC_(std::make_unique<TCRC>()) {
+  ClientSocket_->OnConnect = [this](TClientSocket*, TCustomWinSocket*) { AGWConnect(); };
+  ClientSocket_->OnDisconnect = [this](TClientSocket*, TCustomWinSocket*) { AGWDisc(); };
+  ClientSocket_->OnRead = [this](TClientSocket*, TCustomWinSocket* s) { AGWRead(s); };
+  ClientSocket_->OnError = [this](TClientSocket*, TCustomWinSocket*, TErrorEvent, int32_t& code) { AGWError(code); };
+}
+
+TL2::~TL2() {
+  StopPollTimer();
+  Log(1, "{L2} AGW Object Destroyed");
+  if (FOnDestroy) FOnDestroy(this);
+  // The socket goes without reporting to a half-destroyed owner.
+  ClientSocket_->OnConnect = nullptr;
+  ClientSocket_->OnDisconnect = nullptr;
+  ClientSocket_->OnRead = nullptr;
+  ClientSocket_->OnError = nullptr;
+  ClientSocket_.reset();
+  CRC_.reset();
+}
+
+void TL2::Log(uint8_t level, const std::string& text) const {
+  if (Logger) Logger->WriteLog(level, text);
+}
+
+void TL2::Dump(uint8_t level, const std::string& bytes) const {
+  if (Logger) Logger->DumpText(level, bytes);
+}
+
+template <class Slot, class... Args>
+void TL2::Fire(const char* name, const Slot& slot, Args&&... args) {
+  if (!slot) return;
+  Log(4, std::string("{L2} Fired Event <") + name + ">");
+  slot(this, std::forward<Args>(args)...);
+}
+
+void TL2::StopPollTimer() {
+  if (!PollTimer_) return;
+  PollTimer_->SetEnabled(false);
+  PollTimer_.reset();
+}
+
+void TL2::ClearPorts() {
+  PortCount_ = kMaxPorts;
+  Ports_ = {};
+}
+
+// ---- Opening and closing ----
+
+void TL2::Open() {
+  if (Address_.empty() && HostName.empty()) {
+    Log(1, "{L2} ERROR No IP Address or HostName indicated, object creation aborted");
+    return;
+  }
+  if (CallSign_.empty()) {
+    Log(1, "{L2} ERROR No CallSign indicated, object creation aborted");
+    return;
+  }
+  ClearPorts();
+  // A reset leaves the socket active on a dead connection; drop it so that
+  // this call makes a fresh attempt.
+  if (ClientSocket_->Active() && !Active_) {
+    silentDisconnect_ = true;
+    try {
+      ClientSocket_->SetActive(false);
+    } catch (...) {
+      silentDisconnect_ = false;
+      throw;
+    }
+    silentDisconnect_ = false;
+  }
+  if (!HostName.empty()) {
+    ClientSocket_->SetHost(HostName);
+  } else {
+    ClientSocket_->SetAddress(Address_);
+  }
+  ClientSocket_->SetPort(TCPPort_);
+  ClientSocket_->SetActive(true);
+  Log(1, "{L2} AGW Object Opened HostName(" + ClientSocket_->Host() + ") Addr(" + ClientSocket_->Address() + ":" +
+             std::to_string(ClientSocket_->Port()) + ")");
+}
+
+void TL2::Close() {
+  StopPollTimer();
+  Log(1, "{L2} AGW Object Closed " + ClientSocket_->Address() + ":" + std::to_string(ClientSocket_->Port()));
+  ClientSocket_->SetActive(false);
+}
+
+void TL2::SetAddress(const std::string& value) {
+  if (Active_) {
+    Log(1, "{L2} Error can not change the IP Address while active");
+    return;
+  }
+  Log(3, "{L2} Set Address " + value);
+  Address_ = value;
+}
+
+void TL2::SetTCPPort(int32_t value) {
+  if (Active_) {
+    Log(1, "{L2} Error can not change the TCP Port while active");
+    return;
+  }
+  Log(3, "{L2} Set TCP Port " + std::to_string(value));
+  if (value != 0) TCPPort_ = value;
+}
+
+void TL2::SetCallSign(const std::string& value) {
+  if (Active_) {
+    Log(1, "{L2} Error can not change the callsign while active");
+    return;
+  }
+  Log(3, "{L2} Set CallSign " + value);
+  CallSign_ = value;
+}
+
+void TL2::SetMonitor(const std::string& value) {
+  Log(1, "{L2} Set Monitor <" + value + "> CallSign(" + CallSign_ + ")");
+  if (value.empty()) return;
+  const std::string v = UpperText(value);
+  if (v.find_first_not_of("MIUSCN") != std::string::npos) return;
+  if (Monitor_ == "N" && v != "N") {
+    Monitor_ = v;
+  } else if (Monitor_ != "N" && v == "N") {
+    if (Active_) Write(0, 0, 'm', std::string(1, '\0'), std::string(1, '\0'), 0, "");
+    Monitor_ = "N";
+  }
+}
+
+// ---- Socket events ----
+
+void TL2::AGWConnect() {
+  try {
+    Log(1, "{L2} Connected with AGWPE");
+    Active_ = true;
+    // Bytes left over from an earlier connection belong to no frame here.
+    RxBlock_ = AGWCB{};
+    if (!Password.empty() && !User.empty()) {
+      Log(3, "{L2} Sending Login Frame User(" + User + ") Paswd(" + Password + ")");
+      if (Password.size() > 255) Password.resize(255);
+      if (User.size() > 255) User.resize(255);
+      const std::string login = PadRight(User, 255, '\0') + PadRight(Password, 255, '\0');
+      Log(4, "{L2} <OnAGWUp> Login Frame Info Area");
+      Dump(4, login);
+      Write(0, 0, 'P', "", "", 0, login);
+    }
+    Fire("FOnAGWUp", FOnAGWUp);
+    Write(0, 0, 'G', "", "", 0, "");
+    Write(0, 0, 'R', "", "", 0, "");
+    if (RawMonitor) Write(0, 0, 'k', "", "", 0, "");
+    if (Monitor_.find_first_of("UISC") != std::string::npos) Write(0, 0, 'm', "", "", 0, "");
+  } catch (...) {
+    Log(1, "{L2} Exception on module AGWConnect");
+  }
+}
+
+void TL2::AGWDisc() {
+  if (silentDisconnect_) return;
+  try {
+    Log(1, "{L2} Disconnected from AGWPE");
+    Active_ = false;
+    Fire("FOnAGWDown", FOnAGWDown);
+  } catch (...) {
+    Log(1, "{L2} Exception on module AGWDisc");
+  }
+}
+
+void TL2::AGWError(int32_t& errorCode) {
+  try {
+    Log(1, "{L2} <AGWError> Socket Error from AGWPE");
+    Active_ = false;
+    Fire("FOnAGWError", FOnAGWError);
+    errorCode = 0;
+  } catch (...) {
+    Log(1, "{L2} Exception on module AGWError");
+  }
+}
+
+void TL2::AGWRead(TCustomWinSocket* socket) {
+  try {
+    const std::string bytes = socket->ReceiveString();
+    Log(5, "{L2} Read from AGWPE Socket ");
+    Dump(5, bytes);
+    if (!bytes.empty()) Store(bytes);
+  } catch (...) {
+    Log(1, "{L2} Exception on module AGWRead");
+  }
+}
+
+// ---- Sending ----
+
+void TL2::SendKiss(int32_t port, const std::string& frame) {
+  try {
+    Log(4, "{L2} <SendKiss> Sending Frame Port(" + std::to_string(port) + ")");
+    Write(static_cast<uint8_t>(port & 0xFF), 0, 'K', "", "", 0, frame);
+  } catch (...) {
+    Log(1, "{L2} Exception on module SendKiss");
+  }
+}
+
+bool TL2::Write(uint8_t port, uint8_t pid, char kind, const std::string& from, const std::string& to, int32_t,
+                const std::string& data) {
+  try {
+    if (!ClientSocket_->Active()) {
+      Log(2, "{L2} L2 Frame not sent because there is no TCP/IP connection with AGWPE");
+      return false;
+    }
+    // The header states at most 65535 bytes; a longer unsplit frame would
+    // desynchronise the whole stream.
+    if ((kind == 'K' || kind == 'P') && data.size() > 0xFFFF) {
+      Log(1, "{L2} ERROR Frame too long for AGWPE Len(" + std::to_string(data.size()) + ") not sent");
+      return false;
+    }
+    Log(4, "{L2} <L2 Send> Port(" + std::to_string(port) + ") DK[" + std::string(1, kind) + "] Pid(" +
+               std::to_string(pid) + ") From(" + from + ") To(" + to + ") DK[" + std::string(1, kind) + "] Len(" +
+               std::to_string(data.size()) + ") using object(" + CallSign_ + ")");
+    Dump(5, data);
+    Send(&ClientSocket_->Socket(), port, pid, kind, from, to, static_cast<uint32_t>(data.size()), data);
+    return true;
+  } catch (...) {
+    Log(1, "{L2} Exception on module Write");
+    return false;
+  }
+}
+
+bool TL2::Send(TCustomWinSocket* connection, uint8_t port, uint8_t pid, char kind, const std::string& from,
+               const std::string& to, uint32_t iLen, const std::string& data) {
+  try {
+    if (!connection) return false;
+    const bool whole = kind == 'K' || kind == 'P';
+    std::string rest = data.substr(0, iLen);
+    // Long data of other kinds leaves in pieces of MAXFRAME-1 bytes.
+    for (;;) {
+      const uint32_t len = static_cast<uint32_t>(rest.size());
+      std::string header(kAGWHeaderSize, '\0');
+      const uint8_t wirePort = static_cast<uint8_t>(port - 1);
+      header[0] = static_cast<char>(wirePort == 255 ? 0 : wirePort);
+      header[4] = kind;
+      header[6] = static_cast<char>(pid);
+      header.replace(8, 10, CallField(from));
+      header.replace(18, 10, CallField(to));
+      const bool fits = whole || len <= MAXFRAME - 1;
+      header[28] = static_cast<char>(fits ? len & 0xFF : MAXFRAME - 1);
+      header[29] = static_cast<char>(fits ? (len >> 8) & 0xFF : 0);
+      Log(4, "{L2} Send Frame Header iLen(" + std::to_string(len) + ")");
+      Dump(5, header + rest);
+      if (len == 0) {
+        Log(4, "{L2} Sent NUL length frame");
+        SendAGW(header);
+        return true;
+      }
+      if (fits) {
+        Log(4, "{L2} Entered condition iLen<=DWORD(MAXFRAME-1) <SENT> or Frame <K>/<P>");
+        SendAGW(header + rest);
+        return true;
+      }
+      Log(4, "{L2} Frame Split <SENT>");
+      SendAGW(header + rest.substr(0, MAXFRAME - 1));
+      rest.erase(0, MAXFRAME - 1);
+    }
+  } catch (...) {
+    Log(1, "{L2} Exception on module Send");
+    return false;
+  }
+}
+
+void TL2::SendAGW(const std::string& bytes) {
+  try {
+    if (ClientSocket_->Active()) {
+      ClientSocket_->Socket().SendString(bytes);
+    } else {
+      Log(1, "{L2} ERROR attempt to send to AGWPE with no active connection");
+    }
+  } catch (...) {
+    Log(1, "{L2} Exception on module SendAGW");
+  }
+}
+
+void TL2::PollTick() {
+  if (PollTimer_) PollTimer_->SetEnabled(false);
+  Write(0, 0, 'G', "", "", 0, "");
+}
+
+}  // namespace ovlar
