@@ -43,13 +43,6 @@ void TL2::Dump(uint8_t level, const std::string& bytes) const {
   if (Logger) Logger->DumpText(level, bytes);
 }
 
-template <class Slot, class... Args>
-void TL2::Fire(const char* name, const Slot& slot, Args&&... args) {
-  if (!slot) return;
-  Log(4, std::string("{L2} Fired Event <") + name + ">");
-  slot(this, std::forward<Args>(args)...);
-}
-
 void TL2::StopPollTimer() {
   if (!PollTimer_) return;
   PollTimer_->SetEnabled(false);

@@ -162,7 +162,11 @@ class TL2 {
   void Dump(uint8_t level, const std::string& bytes) const;
   // "Fired Event <name>" at level 4 and the call, only when the slot is set.
   template <class Slot, class... Args>
-  void Fire(const char* name, const Slot& slot, Args&&... args);
+  void Fire(const char* name, const Slot& slot, Args&&... args) {
+    if (!slot) return;
+    Log(4, std::string("{L2} Fired Event <") + name + ">");
+    slot(this, std::forward<Args>(args)...);
+  }
   void ClearPorts();
   void StopPollTimer();
   void DecodeConnect(uint8_t port, const std::string& from, const std::string& to, const std::string& data);

@@ -1,0 +1,133 @@
+// A scripted AGWPE on loopback for tests, served from the test's own event
+// loop: it accepts clients, cuts what they send into frames, and sends
+// whatever frames or raw bytes a test gives it.
+#pragma once
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "SocketTestUtil.h"
+#include "platform/EventLoop.h"
+
+namespace ovlar::test {
+
+struct AgwFrame {
+  uint8_t port = 0;  // as on the wire: 0-based
+  char kind = 0;
+  uint8_t pid = 0;
+  std::string from, to, data;
+  uint32_t statedLength = 0;
+};
+
+// The 36-byte header and data, as an AGWPE would send it.
+inline std::string AgwBytes(uint8_t port, char kind, const std::string& data, const std::string& from = "",
+                            const std::string& to = "", uint8_t pid = 0) {
+  std::string h(36, '\0');
+  h[0] = static_cast<char>(port);
+  h[4] = kind;
+  h[6] = static_cast<char>(pid);
+  h.replace(8, std::min<size_t>(from.size(), 10), from.substr(0, 10));
+  h.replace(18, std::min<size_t>(to.size(), 10), to.substr(0, 10));
+  h[28] = static_cast<char>(data.size() & 0xFF);
+  h[29] = static_cast<char>((data.size() >> 8) & 0xFF);
+  return h + data;
+}
+
+class AgwServer {
+ public:
+  explicit AgwServer(EventLoop& loop, uint16_t port = 0) : loop_(loop) {
+    listen_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    const int on = 1;
+    setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in a = Loopback(port);
+    bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(listen_, 8);
+    loop_.WatchFd(listen_, true, false, [this](const PollEvent&) { OnAccept(); });
+  }
+  ~AgwServer() {
+    Drop();
+    loop_.UnwatchFd(listen_);
+    close(listen_);
+  }
+  uint16_t Port() const { return BoundPort(listen_); }
+  bool Connected() const { return client_ >= 0; }
+  int Accepted() const { return accepted_; }
+  std::vector<AgwFrame>& Frames() { return frames_; }
+  std::string Kinds() const {
+    std::string k;
+    for (const auto& f : frames_) k += f.kind;
+    return k;
+  }
+
+  void SendRaw(const std::string& bytes) const {
+    size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = send(client_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+      if (n <= 0) return;
+      done += static_cast<size_t>(n);
+    }
+  }
+  void Send(uint8_t port, char kind, const std::string& data, const std::string& from = "",
+            const std::string& to = "", uint8_t pid = 0) const {
+    SendRaw(AgwBytes(port, kind, data, from, to, pid));
+  }
+  // Ends the connection with a FIN, or with a reset.
+  void Drop(bool reset = false) {
+    if (client_ < 0) return;
+    if (reset) {
+      linger l{1, 0};
+      setsockopt(client_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    }
+    loop_.UnwatchFd(client_);
+    close(client_);
+    client_ = -1;
+  }
+
+ private:
+  void OnAccept() {
+    const int fd = accept4(listen_, nullptr, nullptr, SOCK_NONBLOCK);
+    if (fd < 0) return;
+    Drop();
+    client_ = fd;
+    ++accepted_;
+    buffer_.clear();
+    loop_.WatchFd(fd, true, false, [this](const PollEvent&) { OnRead(); });
+  }
+  void OnRead() {
+    char buf[65536];
+    const ssize_t n = recv(client_, buf, sizeof buf, 0);
+    if (n <= 0) {
+      Drop();
+      return;
+    }
+    buffer_.append(buf, static_cast<size_t>(n));
+    while (buffer_.size() >= 36) {
+      const auto b = [&](size_t i) { return static_cast<uint8_t>(buffer_[i]); };
+      const uint32_t len = b(28) + 256u * b(29);
+      if (buffer_.size() < 36 + len) break;
+      AgwFrame f;
+      f.port = b(0);
+      f.kind = buffer_[4];
+      f.pid = b(6);
+      f.from = buffer_.substr(8, 10);
+      f.to = buffer_.substr(18, 10);
+      f.statedLength = len;
+      f.data = buffer_.substr(36, len);
+      frames_.push_back(f);
+      buffer_.erase(0, 36 + len);
+    }
+  }
+
+  EventLoop& loop_;
+  int listen_;
+  int client_ = -1;
+  int accepted_ = 0;
+  std::string buffer_;
+  std::vector<AgwFrame> frames_;
+};
+
+}  // namespace ovlar::test
