@@ -6,6 +6,7 @@ SUDO=
 [ "$(id -u)" = 0 ] || SUDO=sudo
 packages=(
   build-essential cmake libgtest-dev libgmock-dev
+  direwolf ax25-apps socat iproute2
 )
 $SUDO apt-get update
 $SUDO apt-get install -y --no-install-recommends "${packages[@]}"

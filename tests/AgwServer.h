@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -36,6 +37,68 @@ inline std::string AgwBytes(uint8_t port, char kind, const std::string& data, co
   h[29] = static_cast<char>((data.size() >> 8) & 0xFF);
   return h + data;
 }
+
+// Cuts complete frames off the front of buffer.
+inline std::vector<AgwFrame> AgwParse(std::string& buffer) {
+  std::vector<AgwFrame> frames;
+  while (buffer.size() >= 36) {
+    const auto b = [&](size_t i) { return static_cast<uint8_t>(buffer[i]); };
+    const uint32_t len = b(28) + 256u * b(29);
+    if (buffer.size() < 36 + len) break;
+    AgwFrame f;
+    f.port = b(0);
+    f.kind = buffer[4];
+    f.pid = b(6);
+    f.from = buffer.substr(8, 10);
+    f.to = buffer.substr(18, 10);
+    f.statedLength = len;
+    f.data = buffer.substr(36, len);
+    frames.push_back(f);
+    buffer.erase(0, 36 + len);
+  }
+  return frames;
+}
+
+// A blocking AGW client, as a station on the air uses its own engine.
+class AgwClient {
+ public:
+  explicit AgwClient(uint16_t port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in a = Loopback(port);
+    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  }
+  ~AgwClient() { close(fd_); }
+  bool Connected() const { return connected_; }
+  void Send(uint8_t port, char kind, const std::string& data = "") const {
+    const std::string bytes = AgwBytes(port, kind, data);
+    [[maybe_unused]] ssize_t n = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+  }
+  // The next frame of the kind, or nullopt-like kind 0 after the limit.
+  AgwFrame WaitFor(char kind, int limitMs = 20000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    for (;;) {
+      for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+        if (it->kind == kind) {
+          AgwFrame f = *it;
+          pending_.erase(pending_.begin(), it + 1);
+          return f;
+        }
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !WaitReadable(fd_, static_cast<int>(left.count()))) return {};
+      char buf[65536];
+      const ssize_t n = recv(fd_, buf, sizeof buf, 0);
+      if (n <= 0) return {};
+      buffer_.append(buf, static_cast<size_t>(n));
+      for (auto& f : AgwParse(buffer_)) pending_.push_back(f);
+    }
+  }
+
+ private:
+  int fd_;
+  bool connected_ = false;
+  std::string buffer_;
+  std::vector<AgwFrame> pending_;
+};
 
 class AgwServer {
  public:
@@ -105,21 +168,7 @@ class AgwServer {
       return;
     }
     buffer_.append(buf, static_cast<size_t>(n));
-    while (buffer_.size() >= 36) {
-      const auto b = [&](size_t i) { return static_cast<uint8_t>(buffer_[i]); };
-      const uint32_t len = b(28) + 256u * b(29);
-      if (buffer_.size() < 36 + len) break;
-      AgwFrame f;
-      f.port = b(0);
-      f.kind = buffer_[4];
-      f.pid = b(6);
-      f.from = buffer_.substr(8, 10);
-      f.to = buffer_.substr(18, 10);
-      f.statedLength = len;
-      f.data = buffer_.substr(36, len);
-      frames_.push_back(f);
-      buffer_.erase(0, 36 + len);
-    }
+    for (auto& f : AgwParse(buffer_)) frames_.push_back(f);
   }
 
   EventLoop& loop_;

@@ -1,0 +1,68 @@
+// Child processes for the peer tests: started with fork and exec, stopped
+// with a signal and reaped, never left behind.
+#pragma once
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace ovlar::test {
+
+class Process {
+ public:
+  Process() = default;
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+  ~Process() { Stop(SIGKILL); }
+
+  // stdinPath is opened read-write (a FIFO then never blocks the open);
+  // stdout and stderr go to logPath.
+  bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+             const std::string& stdinPath, const std::string& logPath, const std::string& dir = "") {
+    pid_ = fork();
+    if (pid_ < 0) return false;
+    if (pid_ == 0) {
+      setpgid(0, 0);
+      const int in = stdinPath.empty() ? open("/dev/null", O_RDONLY) : open(stdinPath.c_str(), O_RDWR);
+      const int out = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(in, 0);
+      dup2(out, 1);
+      dup2(out, 2);
+      if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(126);
+      for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+      std::vector<char*> args;
+      for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+      args.push_back(nullptr);
+      sigset_t none;
+      sigemptyset(&none);
+      sigprocmask(SIG_SETMASK, &none, nullptr);
+      execvp(args[0], args.data());
+      _exit(127);
+    }
+    return true;
+  }
+  bool Running() const { return pid_ > 0; }
+  int Pid() const { return pid_; }
+  // Sends the signal and waits for the end; returns the exit status, or
+  // 128 + the signal when it was killed.
+  int Stop(int signo = SIGTERM) {
+    if (pid_ <= 0) return -1;
+    kill(pid_, signo);
+    return Wait();
+  }
+  int Wait() {
+    if (pid_ <= 0) return -1;
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+}  // namespace ovlar::test
