@@ -10,6 +10,8 @@ namespace ovlar {
 namespace {
 
 constexpr int64_t kRetryOutMs = 60000;
+constexpr int64_t kActivityMs = 1000;
+constexpr const char* kProduct = "Ovlar 1.00.00";
 
 // Numeric settings fall back to their default when they are not all digits.
 int32_t NumericOr(const std::string& text, int32_t def) { return IsNumeric(text) ? StrToInt(text) : def; }
@@ -23,12 +25,12 @@ TForm1::TForm1(EventLoop& loop, Desktop& desktop) : loop_(loop), desktop_(deskto
 
 TForm1::~TForm1() { FormDestroy(); }
 
+// ---- Start-up ----
+
 void TForm1::FormCreate() {
   try {
     std::vector<std::string> routes;
     std::vector<std::string> ports;
-    FStaticRoutes.clear();
-    FXNet = {};
     ReadSettings(routes, ports);
 
     FLog = std::make_unique<TLog>();
@@ -38,9 +40,15 @@ void TForm1::FormCreate() {
     WriteParameters();
 
     FRetryTimer = std::make_unique<TTimer>(loop_, kRetryOutMs, [this] { RetryOut(); });
-
+    CreateL2();
+    CreateUDPClient();
     if (FMode != kModeMap) {
       FXNet[1] = TXNet{FDefPort, 93, 93, "UDP Port"};
+      FSockets[1] = CreateListener(FXNetPort);
+      Log("<Create> UDP Listener Created");
+    }
+    hLED = std::make_unique<TTimer>(loop_, kActivityMs, [this] { ActivityDone(); });
+    if (FMode != kModeMap) {
       if (!routes.empty()) LoadRoutes(routes);
     } else if (!ports.empty()) {
       LoadXNetPorts(ports);
@@ -50,6 +58,7 @@ void TForm1::FormCreate() {
       ExitClick();
       return;
     }
+    CreateDesktopObjects();
   } catch (...) {
     Log("Create: Exception");
   }
@@ -102,21 +111,113 @@ void TForm1::WriteParameters() {
   }
 }
 
+void TForm1::CreateL2() {
+  FL2 = std::make_unique<TL2>(loop_);
+  FL2->FOnAGWUp = [this](TL2* s) { AGWUp(s); };
+  FL2->FOnAGWDown = [this](TL2* s) { AGWDown(s); };
+  FL2->FOnAGWError = [this](TL2* s) { OnAGWError(s); };
+  FL2->FOnPort = [this](TL2* s) { OnPort(s); };
+  FL2->FOnKiss = [this](TL2* s, uint8_t port, const std::string& data) { OnKissBefore(s, port, data); };
+  FL2->Logger = FLog.get();
+  FL2->SetCallSign("OVLAR-0");
+  if (!FAGWHostName.empty()) FL2->HostName = FAGWHostName;
+  FL2->SetAddress(FAGWAddress);
+  FL2->SetTCPPort(FAGWPort);
+  FL2->SetMonitor("N");
+  FL2->RawMonitor = true;
+  FL2->PollPorts = true;
+  FL2->User = FAGWLogin;
+  FL2->Password = FAGWPassword;
+  FL2->Open();
+  Log("<Create> L2 Object Created");
+}
+
+void TForm1::CreateUDPClient() {
+  FUDPClient = std::make_unique<TWSocket>(loop_);
+  FUDPClient->OnError = [this](TCustomWSocket* s) { OnOutError(s); };
+  FUDPClient->SetProto("udp");
+  FUDPClient->SetAddr(FXNetAddress);
+  FUDPClient->SetPort(std::to_string(FXNetPort));
+  FUDPClient->ComponentOptions = wsoNoReceiveLoop;
+  Log("<Create> UDP Client Created");
+}
+
+std::unique_ptr<TWSocket> TForm1::CreateListener(int32_t localPort) {
+  auto socket = std::make_unique<TWSocket>(loop_);
+  socket->OnDataAvailable = [this](TCustomWSocket* s, uint16_t error) { OnDataAvailable(s, error); };
+  socket->OnError = [this](TCustomWSocket* s) { OnInError(s); };
+  socket->SetProto("udp");
+  socket->SetPort(std::to_string(localPort));
+  socket->SetAddr("0.0.0.0");
+  socket->ComponentOptions = wsoNoReceiveLoop;
+  socket->Listen();
+  return socket;
+}
+
 void TForm1::LoadRoutes(const std::vector<std::string>& routes) {
   for (const std::string& line : routes) {
-    if (auto route = ReadRouteLine(line, *FLog)) FStaticRoutes.push_back(*route);
+    if (auto route = ReadRouteLine(line, *FLog)) Isrt(route->Port, route->CallSign, 1);
   }
 }
 
 void TForm1::LoadXNetPorts(const std::vector<std::string>& ports) {
   int taken = 0;
   for (const std::string& line : ports) {
-    if (auto entry = ReadXNetPortLine(line, taken, *FLog)) FXNet[++taken] = *entry;
+    auto entry = ReadXNetPortLine(line, taken, *FLog);
+    if (!entry) continue;
+    ++taken;
+    FXNet[taken] = *entry;
+    FSockets[taken] = CreateListener(entry->LocalUDP);
+    std::string local = line;
+    SplitAt(local, '=');
+    SplitAt(local, ',');
+    Log("<Create> UDP Listener Port(" + SplitAt(local, ',') + ") Created");
   }
 }
 
-void TForm1::RetryOut() {
-  if (FRetryTimer) FRetryTimer->SetEnabled(false);
+void TForm1::CreateDesktopObjects() {
+  desktop_.SetPopupMenu({{"About", [this] { AboutClick(); }},
+                         {"Help", [this] { HelpClick(); }},
+                         {"Shutdown", [this] { ExitClick(); }}});
+  desktop_.SetApplicationTitle(kProduct);
+  FIcon = TrayIcon::XUnknown;
+  FIconAdded = desktop_.AddTrayIcon(FIcon, kProduct, [this](int mouseEvent) { WMTrayIcon(mouseEvent); });
+  hAboutDlg = std::make_unique<TAboutDlg>(desktop_);
+  hAboutDlg->Title = "AXIP-AGWPE Bridge for the AGWPE";
+  hAboutDlg->ProductName = kProduct;
+  hAboutDlg->CopyRight = "Copyright (C) 2001 The Ovlar Author, N0CALL";
+  hAboutDlg->Programmer = "Free software for radio amateurs";
+  hAboutDlg->WebSite = "";
+  hAboutDlg->LoadIcon(WorkingDirectoryFile("OVLAR.ICO"));
+  desktop_.SetApplicationIcon(hAboutDlg->Icon());
+  desktop_.SetMainWindowCaption("Ovlar Version 1.00.00");
+  desktop_.HideMainWindow();
+}
+
+// ---- User interface ----
+
+void TForm1::WMTrayIcon(int mouseEvent) {
+  try {
+    if (mouseEvent == kRightButtonDown) desktop_.PopupMenuAtCursor();
+  } catch (...) {
+    Log("<L2> Exception on module WMTrayIcon");
+  }
+}
+
+void TForm1::AboutClick() {
+  try {
+    if (hAboutDlg) hAboutDlg->Execute();
+  } catch (...) {
+    Log("<L2> Exception on module AboutClick");
+  }
+}
+
+void TForm1::HelpClick() {
+  try {
+    desktop_.OpenDocument("file://" + WorkingDirectoryFile("OVLAR.HTM"));
+  } catch (...) {
+    Log("<L2> Exception on module HelpClick");
+  }
 }
 
 void TForm1::ExitClick() {
@@ -124,14 +225,37 @@ void TForm1::ExitClick() {
       desktop_.MessageBox("Do you really want to exit?", "Warning!", MsgButtons::OkCancel) != MsgResult::Ok) {
     return;
   }
+  if (FIconAdded) desktop_.DeleteTrayIcon();
+  FIconAdded = false;
   desktop_.Terminate();
 }
+
+// ---- Shutdown ----
 
 void TForm1::FormDestroy() {
   try {
     FReady = false;
+    while (!FCache.Empty()) {
+      const size_t before = FCache.Size();
+      Dlte(&FCache.Head());
+      if (FCache.Size() == before) break;
+    }
     Log("Destroy: Shut-Down Requested");
+    if (FL2) {
+      FL2->Close();
+      FL2.reset();
+      Log("Destroy: L2 Object Destroyed");
+    }
+    if (FUDPClient) {
+      FUDPClient.reset();
+      Log("Destroy: UDP Client Object Destroyed");
+    }
+    if (hLED) {
+      hLED->SetEnabled(false);
+      hLED.reset();
+    }
     if (FRetryTimer) {
+      FRetryTimer->SetEnabled(false);
       FRetryTimer.reset();
       Log("Destroy: Retry-Out Timer Object Destroyed");
     }

@@ -1,6 +1,10 @@
-// The bridge's main object: start-up from OVLAR.INI, the XNet port table,
-// and the orderly shutdown. Owns everything start-up creates and releases it
-// in a fixed order when destroyed. Event-loop thread only.
+// The bridge's main object. Start-up reads OVLAR.INI, writes the log's
+// parameter block and builds the bridge: the AGWPE client, the UDP client
+// and listeners, the timers, the cache and the notification icon. Then it
+// forwards raw frames from AGWPE to the XNet node and AXIP datagrams from
+// the node to AGWPE, supervises the AGWPE link, and shuts down in a fixed
+// order. Owns everything it creates; talks to the desktop only through
+// Desktop. Event-loop thread only.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -8,7 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "agwpe/AGWL2.h"
+#include "bridge/AboutDlg.h"
+#include "bridge/Cache.h"
 #include "bridge/ConfigLines.h"
+#include "net/WSocket.h"
 #include "platform/Desktop.h"
 #include "platform/EventLoop.h"
 #include "platform/Timer.h"
@@ -20,45 +28,99 @@ enum : uint8_t { kModeDirect = 0, kModeCache = 1, kModeMap = 2 };
 
 class TForm1 {
  public:
+  static constexpr int kSendBuffer = 5101;
+  static constexpr int kReceiveBuffer = 5121;
+
   TForm1(EventLoop& loop, Desktop& desktop);
-  ~TForm1();  // FormDestroy
+  ~TForm1();  // FormDestroy, then the listeners
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
 
   // The whole start-up; every failure ends in the log.
   void FormCreate();
-  // Shutdown: confirms unless start-up found a configuration error.
-  void ExitClick();
-  void RetryOut();
 
+  // User interface.
+  void WMTrayIcon(int mouseEvent);
+  void AboutClick();
+  void HelpClick();
+  void ExitClick();
+
+  // AGWPE link supervision.
+  void AGWUp(TL2* sender);
+  void AGWDown(TL2* sender);
+  void OnAGWError(TL2* sender);
+  void OnPort(TL2* sender);
+  void RetryOut();
+  void ShowActivity();
+  void ActivityDone();
+
+  // Forwarding.
+  void OnKissBefore(TL2* sender, int32_t port, const std::string& data);
+  void OnDataAvailable(TCustomWSocket* sender, uint16_t error);
+  void OnInError(TCustomWSocket* sender);
+  void OnOutError(TCustomWSocket* sender);
+
+  // The callsign route cache.
+  void UpdateCache(int32_t port, const std::string& data, uint8_t fixed);
+  int32_t GetCache(const std::string& data);
+  TCache* Isrt(int32_t port, const std::string& call, uint8_t fixed);
+  void Dlte(const TCache* entry);
+
+  // For tests and the front ends.
+  bool Ready() const { return FReady; }
   bool ConfigError() const { return FConfigError; }
   uint8_t Mode() const { return FMode; }
   bool Recover() const { return FRecover; }
   const std::array<TXNet, kXNetEntries + 1>& XNet() const { return FXNet; }
-  const std::vector<StaticRoute>& StaticRoutes() const { return FStaticRoutes; }
+  TWSocket* Listener(int entry) const { return FSockets.at(static_cast<size_t>(entry)).get(); }
+  const TCacheList& Cache() const { return FCache; }
+  TL2* L2() const { return FL2.get(); }
   const TTimer* RetryTimer() const { return FRetryTimer.get(); }
+  const TTimer* ActivityTimer() const { return hLED.get(); }
+  TrayIcon Icon() const { return FIcon; }
+  const TAboutDlg* AboutDlg() const { return hAboutDlg.get(); }
 
  private:
   void ReadSettings(std::vector<std::string>& routes, std::vector<std::string>& ports);
   void WriteParameters();
+  void CreateL2();
+  void CreateUDPClient();
+  std::unique_ptr<TWSocket> CreateListener(int32_t localPort);
   void LoadRoutes(const std::vector<std::string>& routes);
   void LoadXNetPorts(const std::vector<std::string>& ports);
-  void Log(const std::string& text) {
-    if (FLog) FLog->WriteLog(1, text);
-  }
+  void CreateDesktopObjects();
   void FormDestroy();
+  void LinkLost(const char* event);
+  void ShowIcon(TrayIcon icon);
+  void SendDatagram(const std::string& datagram, int32_t port);
+  void Deliver(int32_t port, const std::string& data);
+  // The part of UpdateCache and GetCache that finds the key station and the
+  // frame type; false when the operation ends there.
+  bool CacheFront(const char* op, const std::string& data, bool source, std::string& key, std::string& type);
+  void Log(const std::string& text, uint8_t level = 1) {
+    if (FLog) FLog->WriteLog(level, text);
+  }
+  void Dump(const std::string& bytes, uint8_t level) {
+    if (FLog) FLog->DumpText(level, bytes);
+  }
 
   EventLoop& loop_;
   Desktop& desktop_;
 
+  std::unique_ptr<TTimer> hLED;
+  std::unique_ptr<TAboutDlg> hAboutDlg;
   bool FReady = false;
   bool FRecover = true;
   bool FConfigError = false;
+  std::unique_ptr<TWSocket> FUDPClient;
+  std::unique_ptr<TL2> FL2;
   std::unique_ptr<TLog> FLog;
   std::unique_ptr<TTimer> FRetryTimer;
+  TCacheList FCache;
   // Index 0 unused so that entries keep their numbers 1 to 10.
   std::array<TXNet, kXNetEntries + 1> FXNet{};
-  std::vector<StaticRoute> FStaticRoutes;
+  // The listener of each entry; they live until the process ends.
+  std::array<std::unique_ptr<TWSocket>, kXNetEntries + 1> FSockets;
   int32_t FDefPort = 1;
   uint8_t FMode = kModeMap;
   std::string FAGWAddress;
@@ -73,6 +135,8 @@ class TForm1 {
   int32_t FChannels = 1;
   int32_t FTrace = 0;
   std::string FLogFile;
+  TrayIcon FIcon = TrayIcon::XUnknown;
+  bool FIconAdded = false;
 };
 
 }  // namespace ovlar

@@ -1,15 +1,17 @@
 // Ovlar: bridges the radio ports of an AGWPE packet engine to an XNet node
 // over AXIP. Runs in its working directory, configured by ./OVLAR.INI.
 #include <csignal>
+#include <cstring>
 
 #include "bridge/Form1.h"
 #include "desktop/HeadlessDesktop.h"
 #include "platform/EventLoop.h"
 
 int main(int argc, char** argv) {
-  // Only --headless is known, and without a desktop build it is the only mode.
-  (void)argc;
-  (void)argv;
+  // --headless is the only option, and for now the only desktop there is.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--headless") != 0) std::fprintf(stderr, "ovlar: ignoring %s\n", argv[i]);
+  }
   ovlar::EventLoop loop;
   ovlar::HeadlessDesktop desktop(loop);
   int status = 0;

@@ -1,0 +1,47 @@
+// The callsign route cache: on which radio port each station was heard, or
+// is routed by configuration. Entries keep their insertion order; a station
+// may have entries on several ports. Learned entries are capped so that a
+// flood of invented callsigns cannot eat the memory of a long-running
+// bridge. Event-loop thread only.
+#pragma once
+#include <cstdint>
+#include <list>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace ovlar {
+
+struct TCache {
+  int32_t HeardPort = 0;
+  std::string Station;
+  uint8_t Fixed = 0;
+};
+
+class TCacheList {
+ public:
+  using Entry = std::list<TCache>::iterator;
+  static constexpr size_t kMaxLearned = 10000;
+
+  bool Empty() const { return entries_.empty(); }
+  size_t Size() const { return entries_.size(); }
+  const TCache& Head() const { return entries_.front(); }
+  // The entry (station, port), or nullptr.
+  TCache* Find(const std::string& station, int32_t port);
+  // Appends a new entry; nullptr when the learned entries are at their cap.
+  TCache* Append(int32_t port, const std::string& station, uint8_t fixed);
+  // The entries of one station, in insertion order.
+  std::vector<const TCache*> OfStation(const std::string& station) const;
+  // Unlinks and frees the entry; false when it is not in the list.
+  bool Remove(const TCache* entry);
+
+ private:
+  std::list<TCache> entries_;
+  std::unordered_map<std::string, std::vector<Entry>> byStation_;
+  size_t learned_ = 0;
+};
+
+// The type of an AX.25 frame from its control byte; empty when unclassified.
+std::string FrameType(uint8_t control);
+
+}  // namespace ovlar

@@ -1,0 +1,130 @@
+// The callsign route cache as the forwarding paths use it: learning the
+// stations heard on each radio port, and choosing the port for a frame.
+#include "bridge/Form1.h"
+#include "support/HexStr.h"
+#include "support/ReqLib32.h"
+
+namespace ovlar {
+
+namespace {
+constexpr size_t kMinFrame = 16;     // port byte, two addresses, control
+constexpr size_t kFirstAddrEnd = 14;  // 0-based: last byte of the source address
+constexpr size_t kAddressSize = 7;
+}  // namespace
+
+bool TForm1::CacheFront(const char* op, const std::string& data, bool source, std::string& key, std::string& type) {
+  const std::string name = op;
+  if (!FReady) {
+    Log("<L2> " + name + ": Object not active, ignored");
+    return false;
+  }
+  if (data.size() < kMinFrame) {
+    Log("<L2> " + name + ": Malformed frame, ignored");
+    return false;
+  }
+  std::string from;
+  std::string to;
+  FL2->FCallSign(data.substr(8, kAddressSize), from);
+  FL2->FCallSign(data.substr(1, kAddressSize), to);
+  Log("<L2> " + name + ": From(" + from + ") To(" + to + ")", 4);
+  key = source ? from : to;
+  if (TL2::CallSSID(key) == 0) {
+    std::string copy = key;
+    key = SplitAt(copy, '-');
+    Log("<L2> " + name + ": SSID chopped now Call(" + key + ")", 4);
+  }
+  // The address field ends at the first address byte with bit 0 set.
+  bool found = false;
+  for (size_t p = kFirstAddrEnd; p + 1 < data.size(); p += kAddressSize) {
+    if (static_cast<uint8_t>(data[p]) & 0x01) {
+      const auto control = static_cast<uint8_t>(data[p + 1]);
+      const std::string hex = ByteToHex(control);
+      if (!source) Log("GetCache: Ctl Byte(" + hex + ")", 4);
+      type = FrameType(control);
+      Log(name + ": Ctl Byte(" + hex + ") Assigned(" + type + ")", 4);
+      found = true;
+      break;
+    }
+  }
+  if (!found || type.empty()) {
+    Log("<L2> " + name + ": Type <unknown>, ignored", 4);
+    return false;
+  }
+  if (type == "UI") {
+    Log("<L2> " + name + ": Type <UI>, ignored", 4);
+    return false;
+  }
+  return true;
+}
+
+void TForm1::UpdateCache(int32_t port, const std::string& data, uint8_t fixed) {
+  try {
+    std::string key;
+    std::string type;
+    if (!CacheFront("UpdateCache", data, true, key, type)) return;
+    if (!Isrt(port, key, fixed)) Log("<L2> UpdateCache: Unable to Insert new Cache entry");
+  } catch (...) {
+    Log("<L2> Exception on module UpdateCache");
+  }
+}
+
+int32_t TForm1::GetCache(const std::string& data) {
+  try {
+    std::string key;
+    std::string type;
+    if (!CacheFront("GetCache", data, false, key, type)) {
+      return FReady && data.size() >= kMinFrame ? 0 : FDefPort;
+    }
+    int hits = 0;
+    int32_t candidate = 0;
+    for (const TCache* entry : FCache.OfStation(key)) {
+      Log("<L2> GetCache: Hit with Call(" + entry->Station + ") Port(" + std::to_string(entry->HeardPort) + ")", 3);
+      if (entry->Fixed == 1) return entry->HeardPort;
+      if (FL2->LoopbackFound() && entry->HeardPort != FL2->LoopbackPort()) {
+        ++hits;
+        candidate = entry->HeardPort;
+      }
+    }
+    if (hits == 0) {
+      Log("<L2> GetCache: NO Hit with Call(" + key + ") Default Port(" + std::to_string(FDefPort) + ")", 3);
+      return FDefPort;
+    }
+    if (hits == 1) {
+      Log("<L2> GetCache: One Hit with Call(" + key + ") Default Port(" + std::to_string(candidate) + ")", 3);
+      return candidate;
+    }
+    Log("<L2> GetCache: More than one Hit with Call(" + key + ") NUL Port", 3);
+    return 0;
+  } catch (...) {
+    Log("<L2> Exception on module GetCache");
+    return FDefPort;
+  }
+}
+
+TCache* TForm1::Isrt(int32_t port, const std::string& call, uint8_t fixed) {
+  try {
+    const std::string where = "Isrt: Call(" + std::to_string(port) + ":" + call + ")";
+    if (TCache* hit = FCache.Find(call, port)) {
+      Log(where + " Cache HIT", 4);
+      return hit;
+    }
+    TCache* entry = FCache.Append(port, call, fixed);
+    if (entry) Log(where + " Cache ISRT", 4);
+    return entry;
+  } catch (...) {
+    Log("<L2> Isrt: Exception on module Isrt");
+    return nullptr;
+  }
+}
+
+void TForm1::Dlte(const TCache* entry) {
+  try {
+    if (!entry) return;
+    Log("<L2> Dlte: Deleting Entry(" + std::to_string(entry->HeardPort) + ":" + entry->Station + ")", 3);
+    FCache.Remove(entry);
+  } catch (...) {
+    Log("<L2> Exception on Dlte");
+  }
+}
+
+}  // namespace ovlar

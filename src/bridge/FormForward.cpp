@@ -1,0 +1,160 @@
+// Forwarding in both directions: raw frames heard by AGWPE out as AXIP
+// datagrams to the XNet node, and datagrams from the node out on a radio
+// port.
+#include <arpa/inet.h>
+
+#include "bridge/Form1.h"
+#include "platform/WinSock.h"
+#include "support/HexStr.h"
+
+namespace ovlar {
+
+// ---- Radio to IP ----
+
+void TForm1::OnKissBefore(TL2*, int32_t port, const std::string& data) {
+  try {
+    Log("<L2> <OnKissBefore> Port(" + std::to_string(port) + ")", 3);
+    Dump(data, 4);
+    if (!FReady) {
+      Log("<L2> OnKissBefore: L2 Object not ready, frame discarded", 3);
+      return;
+    }
+    if (FMode != kModeMap && (port < FRadioPort || static_cast<int64_t>(port) > int64_t{FRadioPort} + FChannels - 1)) {
+      Log("<L2> OnKissBefore: Port out of range, frame discarded", 3);
+      return;
+    }
+    // Without its leading port byte there is no frame to speak of; a frame
+    // longer than the send buffer would not fit the datagram.
+    if (data.empty()) {
+      Log("<L2> OnKissBefore: Empty frame, discarded");
+      return;
+    }
+    if (data.size() - 1 > kSendBuffer - 2) {
+      Log("<L2> OnKissBefore: Frame too long (" + std::to_string(data.size() - 1) + "), discarded");
+      return;
+    }
+    if (FMode == kModeCache) UpdateCache(port, data, 0);
+    const std::string frame = data.substr(1);
+    const uint16_t fcs = FL2->CRC().ComputeCRC(frame) ^ 0xFFFF;
+    Log("<AXIP> Send: CRC Computed for Frame(" + WordToHex(fcs) + ")", 4);
+    std::string datagram = frame;
+    datagram += static_cast<char>(fcs & 0xFF);
+    datagram += static_cast<char>(fcs >> 8);
+    if (FMode != kModeMap) {
+      Log("<AXIP> Sending DIRECT/CACHE", 4);
+      SendDatagram(datagram, FXNetPort);
+      return;
+    }
+    bool delivered = false;
+    for (int i = 1; i <= kXNetEntries && FXNet[i].AGWPort != 0; ++i) {
+      if (FXNet[i].AGWPort != port) continue;
+      Log("<AXIP> Sending Frame Len(" + std::to_string(datagram.size()) + ") to (" + FXNetAddress + ":" +
+              std::to_string(FXNet[i].RemoteUDP) + ")",
+          3);
+      Log("<AXIP> Sending MAP", 4);
+      SendDatagram(datagram, FXNet[i].RemoteUDP);
+      delivered = true;
+    }
+    if (!delivered) Log("<AXIP> Frame not delivered, destination port not mapped", 4);
+  } catch (...) {
+    Log("<AXIP> Exception on module OnKissBefore");
+  }
+}
+
+void TForm1::SendDatagram(const std::string& datagram, int32_t port) {
+  FUDPClient->SetProto("udp");
+  FUDPClient->SetAddr(FXNetAddress);
+  FUDPClient->SetPort(std::to_string(port));
+  FUDPClient->ComponentOptions = wsoNoReceiveLoop;
+  FUDPClient->Connect();
+  FUDPClient->Send(datagram.data(), static_cast<int>(datagram.size()));
+  FUDPClient->Close();
+  ShowActivity();
+}
+
+// ---- IP to radio ----
+
+void TForm1::OnDataAvailable(TCustomWSocket* sender, uint16_t error) {
+  try {
+    Log("<AXIP> OnDataAvailable: Error(" + std::to_string(error) + ") Listener(" + sender->Port() + ")");
+    char buffer[kReceiveBuffer];
+    sockaddr_in from{};
+    int fromLength = sizeof from;
+    if (!FReady) {
+      Log("<AXIP> OnDataAvailable: Not Ready, Frame Discarded");
+      sender->ReceiveFrom(buffer, sizeof buffer, from, fromLength);
+      return;
+    }
+    const int count = sender->ReceiveFrom(buffer, sizeof buffer, from, fromLength);
+    if (count == 0) {
+      Log("<AXIP> OnDataAvailable: Invalid Message, discarded");
+      return;
+    }
+    if (count < 0) {
+      Log("<AXIP> OnDataAvailable: Invalid Frame Length (" + std::to_string(count) + ") Error(" +
+          std::to_string(sender->LastError()) + ") discarded");
+      return;
+    }
+    Log("<AXIP> OnDataAvailable: Frame from (" + wsock::InetNtoa(from.sin_addr.s_addr) + ":" +
+            std::to_string(ntohs(from.sin_port)) + ") Len(" + std::to_string(count) + ")",
+        3);
+    if (FLog) FLog->DumpBuffer(4, buffer, static_cast<uint32_t>(count));
+    const uint16_t crc = FL2->CRC().ComputeCRC(buffer, static_cast<size_t>(count));
+    if (crc != TCRC::kResidue) {
+      Log("<AXIP> OnDataAvailable: Computed CRC(" + WordToHex(crc) + ") is wrong");
+      return;
+    }
+    Log("<AXIP> OnDataAvailable: Computed CRC(" + WordToHex(crc) + ") is OK", 4);
+    const std::string data = std::string(1, '\0') + std::string(buffer, static_cast<size_t>(count) - 2);
+    if (FMode == kModeDirect) {
+      Deliver(FXNet[1].AGWPort, data);
+    } else if (FMode == kModeCache) {
+      const int32_t port = GetCache(data);
+      if (port != 0) {
+        Deliver(port, data);
+        return;
+      }
+      Log("<AXIP> OnDataAvailable: Not resolved, sending thru all ports", 3);
+      if (FChannels == 0) {
+        Log("<AXIP> OnDataAvailable: Nul number of Channels", 3);
+        return;
+      }
+      int32_t remaining = FChannels;
+      for (int32_t i = 1; i <= FL2->PortCount() && remaining > 0; ++i) {
+        if (i < FRadioPort) continue;
+        Log("<AXIP> OnDataAvailable: Sending Frame thru Port(" + std::to_string(i) + ")", 3);
+        FL2->SendKiss(i, data);
+        --remaining;
+      }
+    } else {
+      for (int i = 1; i <= kXNetEntries && FXNet[i].AGWPort != 0; ++i) {
+        if (FSockets[i].get() == sender) {
+          Deliver(FXNet[i].AGWPort, data);
+          return;
+        }
+      }
+      Log("<AXIP> OnDataAvailable: Unknown operating mode, discard");
+    }
+  } catch (...) {
+    Log("<AXIP> Exception on module OnDataAvailable");
+  }
+}
+
+void TForm1::Deliver(int32_t port, const std::string& data) {
+  Log("<AXIP> OnDataAvailable: Sending Info to AGWPE Port(" + std::to_string(port) + ")", 3);
+  Dump(data, 4);
+  FL2->SendKiss(port, data);
+  ShowActivity();
+}
+
+void TForm1::OnInError(TCustomWSocket* sender) {
+  try {
+    Log("<AXIP> OnInError Listener Port(" + sender->Port() + ")");
+  } catch (...) {
+    Log("<AXIP> Exception on module OnInError");
+  }
+}
+
+void TForm1::OnOutError(TCustomWSocket*) { Log("<AXIP> OnOutError"); }
+
+}  // namespace ovlar

@@ -1,0 +1,105 @@
+// Supervision of the AGWPE link: when frames may be forwarded, when the
+// link is reopened, and what the notification icon shows.
+#include "bridge/Form1.h"
+#include "support/ReqLib32.h"
+
+namespace ovlar {
+
+namespace {
+constexpr int64_t kRetryOutMs = 60000;
+constexpr int64_t kActivityMs = 1000;
+}  // namespace
+
+void TForm1::ShowIcon(TrayIcon icon) {
+  FIcon = icon;
+  if (FIconAdded) desktop_.ModifyTrayIcon(icon);
+}
+
+void TForm1::AGWUp(TL2* sender) {
+  try {
+    Log("<L2> Event <OnAGWUp> AGWPE(" + sender->CallSign() + ")");
+  } catch (...) {
+    Log("<L2> Exception on module AGWUp");
+  }
+}
+
+void TForm1::LinkLost(const char* event) {
+  Log(std::string("<L2> Event <") + event + "> AGWPE(" + (FL2 ? FL2->CallSign() : std::string()) + ")");
+  FReady = false;
+  ShowIcon(TrayIcon::XUnknown);
+  if (FRecover && FRetryTimer) {
+    FRetryTimer->SetInterval(kRetryOutMs);
+    FRetryTimer->SetEnabled(true);
+  }
+}
+
+void TForm1::AGWDown(TL2*) {
+  try {
+    LinkLost("OnAGWDown");
+  } catch (...) {
+    Log("<L2> Exception on module AGWDown");
+  }
+}
+
+void TForm1::OnAGWError(TL2*) {
+  try {
+    LinkLost("OnAGWError");
+  } catch (...) {
+    Log("<L2> Exception on module OnAGWError");
+  }
+}
+
+void TForm1::OnPort(TL2* sender) {
+  try {
+    Log("<L2> Event <OnPort> AGWPE(" + sender->CallSign() + ")");
+    FReady = true;
+    if (FMode != kModeCache || !sender->LoopbackFound()) return;
+    // Only 16 ports have heard lists, whatever count AGWPE reported.
+    const int32_t ports = std::min(sender->PortCount(), int32_t{kMaxPorts});
+    for (int32_t i = 1; i <= ports; ++i) {
+      if (i == sender->LoopbackPort()) continue;
+      for (const std::string& heard : sender->Ports(i).Heard) {
+        if (heard.empty()) continue;
+        std::string line = ReplaceChar(heard, '\t', " ");
+        const std::string call = UpperText(NextWord(line));
+        const std::string where = std::to_string(i) + ":" + call;
+        if (Isrt(i, call, 0)) {
+          Log("<L2> OnPort: Cache entry for (" + where + ") created or updated", 4);
+        } else {
+          Log("<L2> OnPort: Unable to create cache entry for (" + where + ")", 4);
+        }
+      }
+    }
+  } catch (...) {
+    Log("<L2> Exception on module OnPort");
+  }
+}
+
+void TForm1::RetryOut() {
+  try {
+    if (FRetryTimer) FRetryTimer->SetEnabled(false);
+    if (FL2) FL2->Open();
+  } catch (...) {
+    Log("<L2> Exception on module RetryOut");
+  }
+}
+
+void TForm1::ShowActivity() {
+  if (hLED) {
+    hLED->SetEnabled(false);
+    hLED->SetInterval(kActivityMs);
+    hLED->SetEnabled(true);
+  }
+  ShowIcon(TrayIcon::XOff);
+}
+
+void TForm1::ActivityDone() {
+  try {
+    if (hLED) hLED->SetEnabled(false);
+    ShowIcon(TrayIcon::XOn);
+  } catch (...) {
+    Log("<L2> Exception on module ActivityDone");
+  }
+}
+
+}  // namespace ovlar
