@@ -1,0 +1,100 @@
+// The whole bridge in one process: a scratch folder with OVLAR.INI, the
+// scripted AGWPE, the fake desktop and a test clock for the timers.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AgwServer.h"
+#include "FakeDesktop.h"
+#include "SocketTestUtil.h"
+#include "TestUtil.h"
+#include "bridge/Form1.h"
+#include "support/L2CRC.h"
+
+namespace ovlar::test {
+
+using Lines = std::vector<std::string>;
+
+// An AX.25 address: six characters shifted left, then the SSID byte.
+inline std::string Ax25Address(const std::string& call, int ssid, bool last) {
+  std::string a;
+  for (size_t i = 0; i < 6; ++i) a += static_cast<char>((i < call.size() ? call[i] : ' ') << 1);
+  return a + static_cast<char>(0x60 | (ssid << 1) | (last ? 1 : 0));
+}
+
+// A frame from one station to another with the given control byte.
+inline std::string Ax25Frame(const std::string& to, int toSsid, const std::string& from, int fromSsid,
+                             uint8_t control, const std::string& info = "") {
+  std::string f = Ax25Address(to, toSsid, false) + Ax25Address(from, fromSsid, true) + static_cast<char>(control);
+  if ((control & 0x01) == 0 || control == 0x03) f += static_cast<char>(0xF0);
+  return f + info;
+}
+
+inline std::string WithFcs(const std::string& frame) { return TCRC().AppendFCS(frame); }
+
+class BridgeFixture : public ::testing::Test {
+ protected:
+  ~BridgeFixture() override { form_.reset(); }
+
+  // Starts the bridge with the INI text; the AGWPE address and port, the
+  // trace level and the icon file are added unless the test set them.
+  void Start(const std::string& ini, bool withIcon = true) {
+    if (withIcon) WriteFile("OVLAR.ICO", std::string("\0\0\1\0icon", 8));
+    WriteFile("OVLAR.INI", ini + "\n[OVLAR]\nTRACE=5\n[AGW]\nADDRESS=127.0.0.1\nPORT=" +
+                               std::to_string(agw_.Port()) + "\n");
+    form_ = std::make_unique<TForm1>(loop_, desktop_);
+    form_->FormCreate();
+  }
+  // Waits for the login requests, then answers the port list.
+  void Connect(const std::string& ports = "2;Port1 first;Port2 second;") {
+    ASSERT_TRUE(RunUntil(loop_, [&] { return agw_.Kinds().rfind("GRk", 0) == 0; }));
+    agw_.Frames().clear();
+    agw_.Send(0, 'G', ports);
+    ASSERT_TRUE(RunUntil(loop_, [&] { return form_->Ready(); }));
+    Settle(loop_);
+    agw_.Frames().clear();
+  }
+  // A frame heard on a radio port (1-based), as AGWPE reports it.
+  void Hear(int port, const std::string& frame) { agw_.Send(static_cast<uint8_t>(port - 1), 'K', std::string(1, '\0') + frame); }
+  // The raw frames AGWPE was asked to transmit, as "port:data".
+  Lines Transmitted() {
+    Lines out;
+    for (const auto& f : agw_.Frames()) {
+      if (f.kind == 'K') out.push_back(std::to_string(f.port + 1) + ":" + f.data);
+    }
+    return out;
+  }
+  bool WaitTransmitted(size_t n) { return RunUntil(loop_, [&] { return Transmitted().size() >= n; }); }
+  Lines Log() { return LogTexts("OVLAR.LOG"); }
+  bool Logged(const std::string& line) {
+    const Lines all = Log();
+    return std::find(all.begin(), all.end(), line) != all.end();
+  }
+  size_t Count(const std::string& line) {
+    const Lines all = Log();
+    return static_cast<size_t>(std::count(all.begin(), all.end(), line));
+  }
+  // Indexes of lines in the log, to check their order.
+  long At(const std::string& line) {
+    const Lines all = Log();
+    auto it = std::find(all.begin(), all.end(), line);
+    return it == all.end() ? -1 : static_cast<long>(it - all.begin());
+  }
+  void Advance(int64_t ms) {
+    clock_.Advance(ms);
+    Settle(loop_, 3);
+  }
+
+  ScratchDir dir_;
+  ManualClock clock_;
+  EventLoop loop_{&clock_};
+  FakeDesktop desktop_;
+  AgwServer agw_{loop_};
+  std::unique_ptr<TForm1> form_;
+};
+
+}  // namespace ovlar::test

@@ -1,0 +1,408 @@
+#include <string>
+
+#include "BridgeFixture.h"
+#include "support/HexStr.h"
+
+namespace ovlar {
+namespace {
+
+using namespace test;
+
+uint16_t FreeUdpPort() {
+  UdpPeer probe;
+  return probe.Port();
+}
+
+// MAP mode: two entries share radio port 1, a third maps radio port 2.
+class MapBridge : public BridgeFixture {
+ protected:
+  void SetUp() override {
+    local1_ = FreeUdpPort();
+    local2_ = FreeUdpPort();
+    local3_ = FreeUdpPort();
+    Start("[OVLAR]\nMODE=2\n[XNET]\nADDRESS=127.0.0.1\n[XNET.PORT]\nA=1," + std::to_string(local1_) + "," +
+          std::to_string(nodeA_.Port()) + "\nB=1," + std::to_string(local2_) + "," + std::to_string(nodeB_.Port()) +
+          "\nC=2," + std::to_string(local3_) + "," + std::to_string(nodeC_.Port()) + "\n");
+  }
+  UdpPeer nodeA_, nodeB_, nodeC_;
+  uint16_t local1_ = 0, local2_ = 0, local3_ = 0;
+};
+
+TEST_F(MapBridge, StartUpOrderAndDesktop) {
+  const std::string a = "Create: XNet Port(A) AGW(1) LocalUDP(" + std::to_string(local1_) + ") RemoteUDP(" +
+                        std::to_string(nodeA_.Port()) + ")";
+  EXPECT_LT(At("<Create> L2 Object Created"), At("<Create> UDP Client Created"));
+  EXPECT_LT(At("<Create> UDP Client Created"), At(a));
+  EXPECT_EQ(At(a) + 1, At("<Create> UDP Listener Port(" + std::to_string(local1_) + ") Created"));
+  EXPECT_LT(At("<Create> UDP Listener Port(" + std::to_string(local1_) + ") Created"),
+            At("Create: XNet Port(B) AGW(1) LocalUDP(" + std::to_string(local2_) + ") RemoteUDP(" +
+               std::to_string(nodeB_.Port()) + ")"));
+  EXPECT_FALSE(Logged("Create: Exception"));
+  EXPECT_EQ(desktop_.Calls, (Lines{"title Ovlar 1.00.00", "add icon Ovlar 1.00.00", "app icon 8",
+                                   "caption Ovlar Version 1.00.00", "hide"}));
+  EXPECT_EQ(desktop_.Current(), TrayIcon::XUnknown);
+  ASSERT_EQ(desktop_.Menu.size(), 3u);
+  EXPECT_EQ(desktop_.Menu[0].Caption, "About");
+  EXPECT_EQ(desktop_.Menu[1].Caption, "Help");
+  EXPECT_EQ(desktop_.Menu[2].Caption, "Shutdown");
+  EXPECT_EQ(form_->Listener(1)->State(), wsConnected);
+}
+
+TEST_F(MapBridge, NothingIsForwardedBeforeThePortList) {
+  ASSERT_TRUE(RunUntil(loop_, [&] { return agw_.Kinds() == "GRk"; }));
+  Hear(1, Ax25Frame("CQ", 0, "N0CALL", 1, 0x03, "early"));
+  UdpPeer sender;
+  sender.SendTo(local3_, WithFcs("x"));
+  ASSERT_TRUE(RunUntil(loop_, [&] {
+    return Logged("<L2> OnKissBefore: L2 Object not ready, frame discarded") &&
+           Logged("<AXIP> OnDataAvailable: Not Ready, Frame Discarded");
+  }));
+  EXPECT_EQ(nodeA_.Receive(50), "<none>");
+  // The dropped datagram was read: the next one is handled normally.
+  Connect();
+  const std::string frame = Ax25Frame("N0CALL", 0, "XNODE", 0, 0x00, "hi");
+  sender.SendTo(local3_, WithFcs(frame));
+  ASSERT_TRUE(WaitTransmitted(1));
+  EXPECT_EQ(Transmitted(), Lines{"2:" + std::string(1, '\0') + frame});
+}
+
+TEST_F(MapBridge, RadioToIpGoesToEveryMappedPortInTableOrder) {
+  Connect();
+  const std::string frame = Ax25Frame("CQ", 0, "N0CALL", 1, 0x03, "hello");
+  Hear(1, frame);
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Logged("<AXIP> Sending MAP"); }));
+  EXPECT_EQ(nodeA_.Receive(), WithFcs(frame));
+  EXPECT_EQ(nodeB_.Receive(), WithFcs(frame));
+  EXPECT_EQ(nodeC_.Receive(50), "<none>");
+  EXPECT_LT(At("<AXIP> Sending Frame Len(" + std::to_string(frame.size() + 2) + ") to (127.0.0.1:" +
+               std::to_string(nodeA_.Port()) + ")"),
+            At("<AXIP> Sending Frame Len(" + std::to_string(frame.size() + 2) + ") to (127.0.0.1:" +
+               std::to_string(nodeB_.Port()) + ")"));
+  EXPECT_FALSE(Logged("<AXIP> Frame not delivered, destination port not mapped"));
+
+  Hear(5, frame);
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Logged("<AXIP> Frame not delivered, destination port not mapped"); }));
+}
+
+TEST_F(MapBridge, IpToRadioUsesTheListenersEntry) {
+  Connect();
+  UdpPeer sender;
+  const std::string frame = Ax25Frame("N0CALL", 0, "XNODE", 0, 0x00, std::string("bin\0ary", 7));
+  sender.SendTo(local3_, WithFcs(frame));
+  sender.SendTo(local1_, WithFcs(frame));
+  ASSERT_TRUE(WaitTransmitted(2));
+  EXPECT_EQ(Transmitted(), (Lines{"2:" + std::string(1, '\0') + frame, "1:" + std::string(1, '\0') + frame}));
+  EXPECT_TRUE(Logged("<AXIP> OnDataAvailable: Error(0) Listener(" + std::to_string(local3_) + ")"));
+  EXPECT_TRUE(Logged("<AXIP> OnDataAvailable: Computed CRC(F0B8) is OK"));
+}
+
+TEST_F(MapBridge, DatagramsThatFailTheCheckSendNothing) {
+  Connect();
+  UdpPeer sender;
+  std::string swapped = WithFcs(Ax25Frame("A", 0, "B", 0, 0x00));
+  std::swap(swapped[swapped.size() - 1], swapped[swapped.size() - 2]);
+  sender.SendTo(local1_, swapped);
+  sender.SendTo(local1_, "");
+  sender.SendTo(local1_, std::string(2, '\0'));
+  ASSERT_TRUE(WaitTransmitted(1));
+  EXPECT_EQ(Transmitted(), Lines{"1:" + std::string(1, '\0')});
+  const std::string crc = WordToHex(TCRC().ComputeCRC(swapped));
+  EXPECT_TRUE(Logged("<AXIP> OnDataAvailable: Computed CRC(" + crc + ") is wrong"));
+  EXPECT_TRUE(Logged("<AXIP> OnDataAvailable: Invalid Message, discarded"));
+  // Longer than the receive buffer: cut, and refused by the check.
+  sender.SendTo(local1_, WithFcs(std::string(6000, 'x')));
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Count("<AXIP> OnDataAvailable: Error(0) Listener(" + std::to_string(local1_) + ")") == 4; }));
+  Settle(loop_);
+  EXPECT_EQ(Transmitted().size(), 1u);
+}
+
+TEST_F(MapBridge, RawFramesThatCannotBeDatagramsAreRefused) {
+  Connect();
+  agw_.Send(0, 'K', "");
+  agw_.Send(0, 'K', std::string(1, '\0') + std::string(5100, 'x'));
+  agw_.Send(0, 'K', std::string(1, '\0'));
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Logged("<AXIP> Sending MAP"); }));
+  EXPECT_TRUE(Logged("<L2> OnKissBefore: Empty frame, discarded"));
+  EXPECT_TRUE(Logged("<L2> OnKissBefore: Frame too long (5100), discarded"));
+  EXPECT_EQ(nodeA_.Receive(), std::string(2, '\0')) << "a lone port byte is an empty frame";
+}
+
+TEST_F(MapBridge, ActivityIcon) {
+  Connect();
+  Advance(1000);
+  EXPECT_EQ(desktop_.Current(), TrayIcon::XOn) << "one second after start";
+  Hear(1, Ax25Frame("CQ", 0, "N0CALL", 1, 0x03));
+  ASSERT_TRUE(RunUntil(loop_, [&] { return desktop_.Current() == TrayIcon::XOff; }));
+  Advance(500);
+  Hear(1, Ax25Frame("CQ", 0, "N0CALL", 1, 0x03));
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Count("<AXIP> Sending MAP") == 4; }));
+  Advance(999);
+  EXPECT_EQ(desktop_.Current(), TrayIcon::XOff) << "the second frame restarted the second";
+  Advance(1);
+  EXPECT_EQ(desktop_.Current(), TrayIcon::XOn);
+}
+
+TEST_F(MapBridge, ShutdownFromTheMenu) {
+  Connect();
+  desktop_.Answer = MsgResult::Cancel;
+  desktop_.Click("Shutdown");
+  EXPECT_EQ(desktop_.Terminated, 0);
+  EXPECT_TRUE(desktop_.IconPresent);
+  desktop_.Answer = MsgResult::Ok;
+  desktop_.Click("Shutdown");
+  EXPECT_EQ(desktop_.Terminated, 1);
+  EXPECT_FALSE(desktop_.IconPresent);
+  EXPECT_EQ(desktop_.Calls.back(), "terminate");
+  form_.reset();
+  const long requested = At("Destroy: Shut-Down Requested");
+  ASSERT_GE(requested, 0);
+  EXPECT_EQ(Log()[static_cast<size_t>(requested) + 1].rfind("{L2} AGW Object Closed 127.0.0.1:", 0), 0u);
+  EXPECT_LT(requested, At("Destroy: L2 Object Destroyed"));
+  EXPECT_LT(At("Destroy: L2 Object Destroyed"), At("Destroy: UDP Client Object Destroyed"));
+  EXPECT_LT(At("Destroy: UDP Client Object Destroyed"), At("Destroy: Retry-Out Timer Object Destroyed"));
+  EXPECT_EQ(Log().back(), "Destroy: ShutDown Completed");
+}
+
+TEST_F(MapBridge, IconMenuAboutAndHelp) {
+  ASSERT_TRUE(desktop_.OnMouse);
+  desktop_.OnMouse(kLeftButtonDown);
+  desktop_.OnMouse(kLeftButtonDoubleClick);
+  EXPECT_EQ(desktop_.Calls.back(), "hide");
+  desktop_.OnMouse(kRightButtonDown);
+  EXPECT_EQ(desktop_.Calls.back(), "popup");
+  desktop_.Click("About");
+  ASSERT_EQ(desktop_.Abouts.size(), 1u);
+  EXPECT_EQ(desktop_.Abouts[0].Caption, "AXIP-AGWPE Bridge for the AGWPE");
+  EXPECT_EQ(desktop_.Abouts[0].ProductName, "Ovlar 1.00.00");
+  EXPECT_EQ(desktop_.Abouts[0].Icon, std::string("\0\0\1\0icon", 8));
+  EXPECT_EQ(desktop_.Abouts[0].AutoCloseMs, 0);
+  desktop_.Click("Help");
+  EXPECT_EQ(desktop_.Calls.back(), "open file://" + dir_.Path() + "/OVLAR.HTM");
+}
+
+class BridgeStartup : public BridgeFixture {};
+
+TEST_F(BridgeStartup, AMissingIconLeavesTheWindowVisibleAndTheBridgeWorking) {
+  UdpPeer node;
+  const uint16_t local = FreeUdpPort();
+  Start("[XNET.PORT]\nA=1," + std::to_string(local) + "," + std::to_string(node.Port()) + "\n", false);
+  EXPECT_EQ(Log().back(), "Create: Exception");
+  EXPECT_TRUE(desktop_.IconPresent);
+  EXPECT_FALSE(desktop_.MainWindowHidden);
+  Connect();
+  const std::string frame = Ax25Frame("CQ", 0, "N0CALL", 1, 0x03, "still here");
+  Hear(1, frame);
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Logged("<AXIP> Sending MAP"); }));
+  EXPECT_EQ(node.Receive(), WithFcs(frame));
+}
+
+TEST_F(BridgeStartup, MapWithoutPortsIsAConfigurationError) {
+  Start("[OVLAR]\nMODE=2\n[ROUTES]\nN0CALL=1\n");
+  EXPECT_TRUE(form_->ConfigError());
+  EXPECT_EQ(desktop_.Boxes, Lines{"Configuration Error!|XNet Port Configuration not found"});
+  EXPECT_EQ(desktop_.Terminated, 1);
+  form_.reset();
+  EXPECT_EQ(Log().back(), "Destroy: ShutDown Completed");
+}
+
+// DIRECT mode: the bridge listens where it sends, so its own datagram comes
+// back to it and goes out on DEFPORT: both paths with their exact bytes.
+class DirectBridge : public BridgeFixture {
+ protected:
+  void SetUp() override {
+    port_ = FreeUdpPort();
+    Start("[OVLAR]\nMODE=0\n[AGW]\nDEFPORT=2\n[XNET]\nADDRESS=127.0.0.1\nPORT=" + std::to_string(port_) +
+          "\nRADIOPORT=1\nCHANNELS=1\n");
+  }
+  uint16_t port_ = 0;
+};
+
+TEST_F(DirectBridge, RoundTripAndRange) {
+  Connect();
+  const std::string frame = Ax25Frame("N0CALL", 0, "N1CALL", 3, 0x10, std::string(200, '\x7E'));
+  Hear(1, frame);
+  ASSERT_TRUE(WaitTransmitted(1));
+  EXPECT_EQ(Transmitted(), Lines{"2:" + std::string(1, '\0') + frame});
+  EXPECT_TRUE(Logged("<AXIP> Sending DIRECT/CACHE"));
+  EXPECT_TRUE(Logged("<AXIP> Send: CRC Computed for Frame(" + WordToHex(TCRC().ComputeCRC(frame) ^ 0xFFFF) + ")"));
+  Hear(2, frame);
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Logged("<L2> OnKissBefore: Port out of range, frame discarded"); }));
+}
+
+// CACHE mode with a loopback port at AGWPE (port 3), static routes and a
+// channel range of ports 1 and 2.
+class CacheBridge : public BridgeFixture {
+ protected:
+  void SetUp() override {
+    port_ = FreeUdpPort();
+    Start("[OVLAR]\nMODE=1\n[AGW]\nDEFPORT=1\n[XNET]\nADDRESS=127.0.0.2\nPORT=" + std::to_string(port_) +
+          "\nRADIOPORT=1\nCHANNELS=2\n[ROUTES]\nSTATIC-7=2\n");
+    Connect("4;Port1;Port2;Loopback port;Port4;");
+  }
+  // A datagram from the node, and the raw frames it made AGWPE send.
+  // Heard frames come back from the bridge's own listener (it listens on
+  // every address); let them pass first.
+  Lines FromNode(const std::string& frame) {
+    Settle(loop_);
+    agw_.Frames().clear();
+    node_.SendTo(port_, WithFcs(frame));
+    RunUntil(loop_, [&] { return !Transmitted().empty(); });
+    Settle(loop_);
+    return Transmitted();
+  }
+  uint16_t port_ = 0;
+  UdpPeer node_;
+};
+
+TEST_F(CacheBridge, LearnsFromHeardFramesButNotFromUi) {
+  Hear(2, Ax25Frame("N0CALL", 0, "N1CALL", 5, 0x00, "i"));
+  Hear(1, Ax25Frame("CQ", 0, "UICALL", 0, 0x03, "ui"));
+  Hear(2, Ax25Frame("N0CALL", 0, "PLAIN", 0, 0x3F));
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Count("<AXIP> Sending DIRECT/CACHE") == 3; }));
+  EXPECT_EQ(form_->Cache().OfStation("N1CALL-5").size(), 1u);
+  EXPECT_TRUE(form_->Cache().OfStation("UICALL").empty());
+  EXPECT_EQ(form_->Cache().OfStation("PLAIN").size(), 1u);
+  EXPECT_TRUE(Logged("<L2> UpdateCache: SSID chopped now Call(PLAIN)"));
+  EXPECT_TRUE(Logged("UpdateCache: Ctl Byte(3F) Assigned(SABM)"));
+  EXPECT_TRUE(Logged("<L2> UpdateCache: Type <UI>, ignored"));
+}
+
+TEST_F(CacheBridge, RoutesByTheCache) {
+  Hear(2, Ax25Frame("X", 0, "HEARD", 0, 0x00));
+  form_->Isrt(3, "LOOPED", 0);
+  Hear(1, Ax25Frame("X", 0, "TWICE", 0, 0x00));
+  Hear(2, Ax25Frame("X", 0, "TWICE", 0, 0x00));
+  ASSERT_TRUE(RunUntil(loop_, [&] { return form_->Cache().Size() == 5; }));
+  ASSERT_TRUE(WaitTransmitted(3)) << "each heard frame came back once";
+  const std::string z(1, '\0');
+
+  const std::string toHeard = Ax25Frame("HEARD", 0, "XNODE", 0, 0x00, "x");
+  EXPECT_EQ(FromNode(toHeard), Lines{"2:" + z + toHeard});
+  EXPECT_TRUE(Logged("<L2> GetCache: One Hit with Call(HEARD) Default Port(2)"));
+
+  const std::string toLooped = Ax25Frame("LOOPED", 0, "XNODE", 0, 0x00);
+  EXPECT_EQ(FromNode(toLooped), Lines{"1:" + z + toLooped}) << "only heard on the loopback port: DEFPORT";
+
+  const std::string toTwice = Ax25Frame("TWICE", 0, "XNODE", 0, 0x00);
+  EXPECT_EQ(FromNode(toTwice), (Lines{"1:" + z + toTwice, "2:" + z + toTwice}));
+  EXPECT_TRUE(Logged("<L2> GetCache: More than one Hit with Call(TWICE) NUL Port"));
+
+  const std::string ui = Ax25Frame("HEARD", 0, "XNODE", 0, 0x03);
+  EXPECT_EQ(FromNode(ui), (Lines{"1:" + z + ui, "2:" + z + ui}));
+
+  agw_.Frames().clear();
+  Hear(1, Ax25Frame("X", 0, "STATIC", 7, 0x00));
+  ASSERT_TRUE(RunUntil(loop_, [&] { return form_->Cache().OfStation("STATIC-7").size() == 2; }));
+  ASSERT_TRUE(WaitTransmitted(1));
+  const std::string toStatic = Ax25Frame("STATIC", 7, "XNODE", 0, 0x00);
+  EXPECT_EQ(FromNode(toStatic), Lines{"2:" + z + toStatic}) << "the static route wins";
+}
+
+TEST_F(CacheBridge, LookupEdgeCases) {
+  const std::string z(1, '\0');
+  EXPECT_EQ(form_->GetCache(z + std::string(14, 'x')), 1) << "15 bytes: malformed, DEFPORT";
+  EXPECT_TRUE(Logged("<L2> GetCache: Malformed frame, ignored"));
+  // Through two digipeaters: the control byte follows the third address.
+  const std::string digi = z + Ax25Address("HEARD", 0, false) + Ax25Address("A", 0, false) +
+                           Ax25Address("D1", 0, false) + Ax25Address("D2", 0, true) + std::string("\x00\xF0", 2);
+  EXPECT_EQ(form_->GetCache(digi), 1);
+  EXPECT_TRUE(Logged("GetCache: Ctl Byte(00) Assigned(I)"));
+  // The address field never ends before the data does: unclassified.
+  const std::string open = z + Ax25Address("HEARD", 0, false) + Ax25Address("A", 0, false) + Ax25Address("D1", 0, true);
+  EXPECT_EQ(form_->GetCache(open), 0);
+  EXPECT_TRUE(Logged("<L2> GetCache: Type <unknown>, ignored"));
+  EXPECT_EQ(form_->GetCache(z + Ax25Frame("HEARD", 0, "A", 0, 0x0D)), 0) << "SREJ is not classified";
+  EXPECT_EQ(FrameType(0x11), "RR");
+  EXPECT_EQ(FrameType(0x21), "RR");
+  EXPECT_EQ(FrameType(0x2F), "SABM");
+  EXPECT_EQ(FrameType(0x3F), "SABM");
+  EXPECT_EQ(FrameType(0x0D), "");
+}
+
+TEST_F(CacheBridge, InsertingAnExistingPairChangesNothing) {
+  EXPECT_EQ(form_->Isrt(2, "STATIC-7", 0), form_->Isrt(2, "STATIC-7", 1));
+  EXPECT_EQ(form_->Cache().OfStation("STATIC-7")[0]->Fixed, 1);
+  EXPECT_TRUE(Logged("Isrt: Call(2:STATIC-7) Cache HIT"));
+}
+
+TEST_F(CacheBridge, ShutdownDeletesEveryEntry) {
+  Hear(1, Ax25Frame("X", 0, "HEARD", 0, 0x00));
+  ASSERT_TRUE(RunUntil(loop_, [&] { return form_->Cache().Size() == 2; }));
+  form_.reset();
+  EXPECT_LT(At("<L2> Dlte: Deleting Entry(2:STATIC-7)"), At("<L2> Dlte: Deleting Entry(1:HEARD)"));
+  EXPECT_LT(At("<L2> Dlte: Deleting Entry(1:HEARD)"), At("Destroy: Shut-Down Requested"));
+}
+
+TEST_F(CacheBridge, ManyPortsNeverReadPastTheTable) {
+  std::string reply = "20;";
+  for (int i = 1; i <= 20; ++i) reply += (i == 3 ? "Loopback;" : "P;");
+  agw_.Send(0, 'G', reply);
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Count("<L2> Event <OnPort> AGWPE(OVLAR-0)") == 2; }));
+  const std::string ui = Ax25Frame("NOBODY", 0, "XNODE", 0, 0x03);
+  EXPECT_EQ(FromNode(ui).size(), 2u) << "the channel range still limits the ports";
+}
+
+// The link: AGWPE is not there at start.
+class RecoverBridge : public BridgeFixture {
+ protected:
+  void StartWithoutAgw(const char* recover) {
+    agwPort_ = agw_.Port();
+    WriteFile("OVLAR.ICO", "ico");
+    WriteFile("OVLAR.INI", std::string("[OVLAR]\nTRACE=5\nRECOVER=") + recover +
+                               "\n[AGW]\nPORT=1\n[XNET.PORT]\nA=1,0,9\n");
+    form_ = std::make_unique<TForm1>(loop_, desktop_);
+    form_->FormCreate();
+  }
+  size_t Attempts() { return Count("{L2} AGW Object Opened HostName() Addr(127.0.0.1:1)"); }
+  uint16_t agwPort_ = 0;
+};
+
+TEST_F(RecoverBridge, RecoverOnRetriesEverySixtySeconds) {
+  StartWithoutAgw("on");
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Logged("<L2> Event <OnAGWError> AGWPE(OVLAR-0)"); }));
+  EXPECT_EQ(desktop_.Current(), TrayIcon::XUnknown);
+  Advance(1000);
+  EXPECT_EQ(desktop_.Current(), TrayIcon::XOn) << "XON one second after start, link or not";
+  Advance(58999);
+  EXPECT_EQ(Attempts(), 1u);
+  Advance(1);
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Count("<L2> Event <OnAGWError> AGWPE(OVLAR-0)") == 2; }));
+  EXPECT_EQ(Attempts(), 2u);
+  EXPECT_EQ(desktop_.Current(), TrayIcon::XUnknown);
+  Advance(60000);
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Count("<L2> Event <OnAGWError> AGWPE(OVLAR-0)") == 3; }));
+  EXPECT_EQ(Attempts(), 3u);
+}
+
+TEST_F(RecoverBridge, RecoverOffTriesOnceMore) {
+  StartWithoutAgw("1");
+  EXPECT_FALSE(form_->Recover());
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Logged("<L2> Event <OnAGWError> AGWPE(OVLAR-0)"); }));
+  Advance(60000);
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Count("<L2> Event <OnAGWError> AGWPE(OVLAR-0)") == 2; }));
+  Advance(600000);
+  EXPECT_EQ(Attempts(), 2u);
+}
+
+TEST_F(MapBridge, ReconnectsAfterAgwpeGoesAway) {
+  Connect();
+  agw_.Drop();
+  // Loopback may follow the FIN with a reset: either way the link is lost.
+  ASSERT_TRUE(RunUntil(loop_, [&] {
+    return Logged("<L2> Event <OnAGWDown> AGWPE(OVLAR-0)") || Logged("<L2> Event <OnAGWError> AGWPE(OVLAR-0)");
+  }));
+  EXPECT_FALSE(form_->Ready());
+  Hear(1, "x");
+  Advance(60000);
+  ASSERT_TRUE(RunUntil(loop_, [&] { return agw_.Accepted() == 2 && agw_.Kinds().rfind("GRk", 0) == 0; }));
+  Connect();
+  EXPECT_TRUE(form_->Ready());
+  const size_t errors = Count("<L2> Event <OnAGWError> AGWPE(OVLAR-0)");
+  agw_.Drop(true);
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Count("<L2> Event <OnAGWError> AGWPE(OVLAR-0)") == errors + 1; }));
+  Advance(60000);
+  ASSERT_TRUE(RunUntil(loop_, [&] { return agw_.Accepted() == 3; })) << "a reset link is reopened too";
+}
+
+}  // namespace
+}  // namespace ovlar
