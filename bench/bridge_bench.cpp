@@ -296,9 +296,10 @@ void Drive(Subject& s, Direction d, Collector& out, uint64_t n, double rate, uin
   const uint64_t base = out.Received();
   for (uint64_t i = 0; i < n; ++i) {
     if (rate > 0) {
+      // Sleep rather than spin: on two cores a spinning sender would steal
+      // the time of the bridge it measures.
       const int64_t due = start + static_cast<int64_t>(static_cast<double>(i) * 1e9 / rate);
-      while (NowNs() < due) {
-      }
+      std::this_thread::sleep_for(std::chrono::nanoseconds(due - NowNs()));
     } else {
       while (i - (out.Received() - base) >= window) std::this_thread::yield();
     }

@@ -24,7 +24,7 @@ class NotifierTest : public ::testing::Test {
     close(fd_);
   }
   void Select(uint32_t mask) {
-    notifier_.Select(fd_, mask, [this](int s, uint32_t e, uint16_t err) {
+    notifier_.Select(fd_, SocketKind::Datagram, mask, [this](int s, uint32_t e, uint16_t err) {
       EXPECT_EQ(s, fd_);
       got_.push_back(std::to_string(e) + "/" + std::to_string(err));
     });

@@ -35,9 +35,13 @@ void TL2::Decode(uint8_t port, uint8_t cPid, char kind, std::string szFrom, std:
                  const std::string& data) {
   const std::string k(1, kind);
   try {
-    const std::string args = "Port(" + std::to_string(port) + ") Kind[" + k + "] {" + ByteToHex(cPid) + "} <" +
-                             szFrom + "> <" + szTo + "> Len(" + std::to_string(length) + ") + DATA";
-    if (kind == 'H' || kind == 'G' || kind == 'g') {
+    const std::string args = !Tracing(4) ? std::string()
+                                          : "Port(" + std::to_string(port) + ") Kind[" + k + "] {" + ByteToHex(cPid) +
+                                                "} <" + szFrom + "> <" + szTo + "> Len(" + std::to_string(length) +
+                                                ") + DATA";
+    if (!Tracing(4)) {
+      // Nothing of the frame line would be written.
+    } else if (kind == 'H' || kind == 'G' || kind == 'g') {
       Log(5, "{L2} Obj(" + CallSign_ + ") Decode Args " + args);
     } else if (kind == 'I' || kind == 'U' || kind == 'S' || kind == 'T') {
       Log(4, "{L2} Obj(" + CallSign_ + ") Decode Args " + args);

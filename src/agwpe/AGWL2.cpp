@@ -199,7 +199,7 @@ void TL2::AGWRead(TCustomWinSocket* socket) {
 
 void TL2::SendKiss(int32_t port, const std::string& frame) {
   try {
-    Log(4, "{L2} <SendKiss> Sending Frame Port(" + std::to_string(port) + ")");
+    if (Tracing(4)) Log(4, "{L2} <SendKiss> Sending Frame Port(" + std::to_string(port) + ")");
     Write(static_cast<uint8_t>(port & 0xFF), 0, 'K', "", "", 0, frame);
   } catch (...) {
     Log(1, "{L2} Exception on module SendKiss");
@@ -219,9 +219,11 @@ bool TL2::Write(uint8_t port, uint8_t pid, char kind, const std::string& from, c
       Log(1, "{L2} ERROR Frame too long for AGWPE Len(" + std::to_string(data.size()) + ") not sent");
       return false;
     }
-    Log(4, "{L2} <L2 Send> Port(" + std::to_string(port) + ") DK[" + std::string(1, kind) + "] Pid(" +
-               std::to_string(pid) + ") From(" + from + ") To(" + to + ") DK[" + std::string(1, kind) + "] Len(" +
-               std::to_string(data.size()) + ") using object(" + CallSign_ + ")");
+    if (Tracing(4)) {
+      Log(4, "{L2} <L2 Send> Port(" + std::to_string(port) + ") DK[" + std::string(1, kind) + "] Pid(" +
+                 std::to_string(pid) + ") From(" + from + ") To(" + to + ") DK[" + std::string(1, kind) + "] Len(" +
+                 std::to_string(data.size()) + ") using object(" + CallSign_ + ")");
+    }
     Dump(5, data);
     Send(&ClientSocket_->Socket(), port, pid, kind, from, to, static_cast<uint32_t>(data.size()), data);
     return true;
@@ -236,7 +238,7 @@ bool TL2::Send(TCustomWinSocket* connection, uint8_t port, uint8_t pid, char kin
   try {
     if (!connection) return false;
     const bool whole = kind == 'K' || kind == 'P';
-    std::string rest = data.substr(0, iLen);
+    std::string rest = iLen < data.size() ? data.substr(0, iLen) : data;
     // Long data of other kinds leaves in pieces of MAXFRAME-1 bytes.
     for (;;) {
       const uint32_t len = static_cast<uint32_t>(rest.size());
@@ -250,8 +252,8 @@ bool TL2::Send(TCustomWinSocket* connection, uint8_t port, uint8_t pid, char kin
       const bool fits = whole || len <= MAXFRAME - 1;
       header[28] = static_cast<char>(fits ? len & 0xFF : MAXFRAME - 1);
       header[29] = static_cast<char>(fits ? (len >> 8) & 0xFF : 0);
-      Log(4, "{L2} Send Frame Header iLen(" + std::to_string(len) + ")");
-      Dump(5, header + rest);
+      if (Tracing(4)) Log(4, "{L2} Send Frame Header iLen(" + std::to_string(len) + ")");
+      if (Tracing(5)) Dump(5, header + rest);
       if (len == 0) {
         Log(4, "{L2} Sent NUL length frame");
         SendAGW(header);
@@ -259,7 +261,7 @@ bool TL2::Send(TCustomWinSocket* connection, uint8_t port, uint8_t pid, char kin
       }
       if (fits) {
         Log(4, "{L2} Entered condition iLen<=DWORD(MAXFRAME-1) <SENT> or Frame <K>/<P>");
-        SendAGW(header + rest);
+        SendAGW(header.append(rest));
         return true;
       }
       Log(4, "{L2} Frame Split <SENT>");

@@ -159,6 +159,7 @@ class TL2 {
   void AGWRead(TCustomWinSocket* socket);
   bool FragFrame();
   void Log(uint8_t level, const std::string& text) const;
+  bool Tracing(uint8_t level) const { return Logger && Logger->Wanted(level); }
   void Dump(uint8_t level, const std::string& bytes) const;
   // "Fired Event <name>" at level 4 and the call, only when the slot is set.
   template <class Slot, class... Args>

@@ -100,6 +100,7 @@ class TForm1 {
   void Log(const std::string& text, uint8_t level = 1) {
     if (FLog) FLog->WriteLog(level, text);
   }
+  bool Tracing(uint8_t level) const { return FLog && FLog->Wanted(level); }
   void Dump(const std::string& bytes, uint8_t level) {
     if (FLog) FLog->DumpText(level, bytes);
   }

@@ -13,7 +13,7 @@ namespace ovlar {
 
 void TForm1::OnKissBefore(TL2*, int32_t port, const std::string& data) {
   try {
-    Log("<L2> <OnKissBefore> Port(" + std::to_string(port) + ")", 3);
+    if (Tracing(3)) Log("<L2> <OnKissBefore> Port(" + std::to_string(port) + ")", 3);
     Dump(data, 4);
     if (!FReady) {
       Log("<L2> OnKissBefore: L2 Object not ready, frame discarded", 3);
@@ -36,7 +36,7 @@ void TForm1::OnKissBefore(TL2*, int32_t port, const std::string& data) {
     if (FMode == kModeCache) UpdateCache(port, data, 0);
     const std::string frame = data.substr(1);
     const uint16_t fcs = FL2->CRC().ComputeCRC(frame) ^ 0xFFFF;
-    Log("<AXIP> Send: CRC Computed for Frame(" + WordToHex(fcs) + ")", 4);
+    if (Tracing(4)) Log("<AXIP> Send: CRC Computed for Frame(" + WordToHex(fcs) + ")", 4);
     std::string datagram = frame;
     datagram += static_cast<char>(fcs & 0xFF);
     datagram += static_cast<char>(fcs >> 8);
@@ -76,7 +76,7 @@ void TForm1::SendDatagram(const std::string& datagram, int32_t port) {
 
 void TForm1::OnDataAvailable(TCustomWSocket* sender, uint16_t error) {
   try {
-    Log("<AXIP> OnDataAvailable: Error(" + std::to_string(error) + ") Listener(" + sender->Port() + ")");
+    if (Tracing(1)) Log("<AXIP> OnDataAvailable: Error(" + std::to_string(error) + ") Listener(" + sender->Port() + ")");
     char buffer[kReceiveBuffer];
     sockaddr_in from{};
     int fromLength = sizeof from;
@@ -95,16 +95,18 @@ void TForm1::OnDataAvailable(TCustomWSocket* sender, uint16_t error) {
           std::to_string(sender->LastError()) + ") discarded");
       return;
     }
-    Log("<AXIP> OnDataAvailable: Frame from (" + wsock::InetNtoa(from.sin_addr.s_addr) + ":" +
-            std::to_string(ntohs(from.sin_port)) + ") Len(" + std::to_string(count) + ")",
-        3);
+    if (Tracing(3)) {
+      Log("<AXIP> OnDataAvailable: Frame from (" + wsock::InetNtoa(from.sin_addr.s_addr) + ":" +
+              std::to_string(ntohs(from.sin_port)) + ") Len(" + std::to_string(count) + ")",
+          3);
+    }
     if (FLog) FLog->DumpBuffer(4, buffer, static_cast<uint32_t>(count));
     const uint16_t crc = FL2->CRC().ComputeCRC(buffer, static_cast<size_t>(count));
     if (crc != TCRC::kResidue) {
       Log("<AXIP> OnDataAvailable: Computed CRC(" + WordToHex(crc) + ") is wrong");
       return;
     }
-    Log("<AXIP> OnDataAvailable: Computed CRC(" + WordToHex(crc) + ") is OK", 4);
+    if (Tracing(4)) Log("<AXIP> OnDataAvailable: Computed CRC(" + WordToHex(crc) + ") is OK", 4);
     const std::string data = std::string(1, '\0') + std::string(buffer, static_cast<size_t>(count) - 2);
     if (FMode == kModeDirect) {
       Deliver(FXNet[1].AGWPort, data);
@@ -141,7 +143,7 @@ void TForm1::OnDataAvailable(TCustomWSocket* sender, uint16_t error) {
 }
 
 void TForm1::Deliver(int32_t port, const std::string& data) {
-  Log("<AXIP> OnDataAvailable: Sending Info to AGWPE Port(" + std::to_string(port) + ")", 3);
+  if (Tracing(3)) Log("<AXIP> OnDataAvailable: Sending Info to AGWPE Port(" + std::to_string(port) + ")", 3);
   Dump(data, 4);
   FL2->SendKiss(port, data);
   ShowActivity();

@@ -57,7 +57,8 @@ void TCustomWinSocket::Error(TErrorEvent event, int32_t& code) {
 void TCustomWinSocket::SetNotifications(uint32_t mask) {
   mask_ = mask;
   if (socket_ != INVALID_SOCKET && lookupState_ == Lookup::Idle && mask_ != 0) {
-    notifier_.Select(socket_, mask_, [this](int s, uint32_t e, uint16_t err) { OnNotify(s, e, err); });
+    notifier_.Select(socket_, connected_ ? SocketKind::ConnectedStream : SocketKind::Stream, mask_,
+                     [this](int s, uint32_t e, uint16_t err) { OnNotify(s, e, err); });
   }
 }
 

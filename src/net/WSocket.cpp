@@ -245,7 +245,8 @@ void TCustomWSocket::InternalClose(bool shutdownFirst, uint16_t error) {
     return;
   }
   if (state_ == wsClosed) return;
-  if (shutdownFirst) wsock::Shutdown(socket_, SHUT_WR);
+  // A datagram socket has no sending side to shut down.
+  if (shutdownFirst && socketType_ == kStream) wsock::Shutdown(socket_, SHUT_WR);
   notifier_.Unselect();
   const int handle = socket_;
   socket_ = INVALID_SOCKET;
@@ -331,9 +332,10 @@ void TCustomWSocket::HandleBackGroundException(const std::exception& e) {
   }
 }
 
-void TCustomWSocket::Register(uint32_t mask) {
+void TCustomWSocket::Register(uint32_t mask, SocketKind kind) {
   selectMask_ = mask;
-  notifier_.Select(socket_, mask, [this](int s, uint32_t event, uint16_t error) { OnNotify(s, event, error); });
+  selectKind_ = kind;
+  notifier_.Select(socket_, kind, mask, [this](int s, uint32_t event, uint16_t error) { OnNotify(s, event, error); });
 }
 
 void TCustomWSocket::OnNotify(int socket, uint32_t event, uint16_t error) {
@@ -623,7 +625,8 @@ void TCustomWSocket::Connect() {
       return;
     }
   }
-  Register(FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE);
+  Register(FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE,
+           socketType_ == kDatagram ? SocketKind::Datagram : SocketKind::Stream);
   if (socketType_ == kDatagram) {
     ChangeState(wsConnected);
     TriggerSessionConnected(0);
@@ -695,7 +698,8 @@ void TCustomWSocket::Listen() {
     }
     ChangeState(wsListening);
   }
-  Register(FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE);
+  Register(FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE,
+           socketType_ == kDatagram ? SocketKind::Datagram : SocketKind::Listening);
 }
 
 int TCustomWSocket::Accept() {
@@ -733,7 +737,7 @@ void TCustomWSocket::Dup(int handle) {
   socket_ = handle;
   socketType_ = kStream;
   SetLingerOption();
-  Register(FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE);
+  Register(FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE, SocketKind::ConnectedStream);
   ChangeState(wsConnected);
 }
 
@@ -744,7 +748,9 @@ void TCustomWSocket::Pause() {
 
 void TCustomWSocket::Resume() {
   paused_ = false;
-  if (socket_ != INVALID_SOCKET) Register(selectMask_);
+  if (socket_ != INVALID_SOCKET) Register(selectMask_, selectKind_ == SocketKind::Stream && state_ == wsConnected
+                                                          ? SocketKind::ConnectedStream
+                                                          : selectKind_);
 }
 
 // ---- Name lookups ----

@@ -133,7 +133,7 @@ class TCustomWSocket {
   bool ResolveForConnect();
   bool BindLocal();
   void SetLingerOption();
-  void Register(uint32_t mask);
+  void Register(uint32_t mask, SocketKind kind);
   void OnNotify(int socket, uint32_t event, uint16_t error);
   void ReceiveLoop(uint16_t error);
   void TryToSend();
@@ -156,6 +156,7 @@ class TCustomWSocket {
   int32_t lastError_ = 0;
   AsyncResolver::Handle lookup_ = 0;
   uint32_t selectMask_ = 0;
+  SocketKind selectKind_ = SocketKind::Stream;
   int socket_ = -1;
   std::string addr_;
   bool addrResolved_ = false;

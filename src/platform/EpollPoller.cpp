@@ -20,12 +20,27 @@ class EpollPoller : public Poller {
   }
   ~EpollPoller() override { close(epfd_); }
 
-  void Update(int fd, bool read, bool write) override {
+  void Update(int fd, bool read, bool write, bool fresh) override {
     epoll_event ev{};
     ev.events = (read ? EPOLLIN : 0u) | (write ? EPOLLOUT : 0u) | EPOLLRDHUP;
     ev.data.fd = fd;
-    const bool known = interest_.count(fd) != 0;
-    if (epoll_ctl(epfd_, known ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &ev) == 0) interest_[fd] = ev.events;
+    auto it = interest_.find(fd);
+    if (fresh && it != interest_.end()) {
+      epoll_ctl(epfd_, EPOLL_CTL_DEL, fd, nullptr);
+      interest_.erase(it);
+      it = interest_.end();
+    }
+    if (it != interest_.end() && it->second == ev.events) return;
+    // The descriptor may have been closed and its number reused since it
+    // was registered: closing removed the old registration.
+    int rc = epoll_ctl(epfd_, it != interest_.end() ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &ev);
+    if (rc != 0 && errno == ENOENT) rc = epoll_ctl(epfd_, EPOLL_CTL_ADD, fd, &ev);
+    if (rc != 0 && errno == EEXIST) rc = epoll_ctl(epfd_, EPOLL_CTL_MOD, fd, &ev);
+    if (rc == 0) {
+      interest_[fd] = ev.events;
+    } else {
+      interest_.erase(fd);
+    }
   }
 
   void Remove(int fd) override {

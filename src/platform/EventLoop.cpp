@@ -31,11 +31,14 @@ void EventLoop::WatchFd(int fd, bool read, bool write, FdHandler handler) {
   if (slot) slot->active = false;
   slot = std::make_shared<Watch>();
   slot->handler = std::move(handler);
-  poller_->Update(fd, read, write);
+  changes_[fd] = {read, write, true, true};
 }
 
 void EventLoop::UpdateFd(int fd, bool read, bool write) {
-  if (watches_.count(fd) != 0) poller_->Update(fd, read, write);
+  if (watches_.count(fd) == 0) return;
+  auto it = changes_.find(fd);
+  const bool fresh = it != changes_.end() && it->second.fresh;
+  changes_[fd] = {read, write, true, fresh};
 }
 
 void EventLoop::UnwatchFd(int fd) {
@@ -43,7 +46,18 @@ void EventLoop::UnwatchFd(int fd) {
   if (it == watches_.end()) return;
   it->second->active = false;
   watches_.erase(it);
-  poller_->Remove(fd);
+  changes_[fd] = {false, false, false, false};
+}
+
+void EventLoop::ApplyChanges() {
+  for (const auto& [fd, change] : changes_) {
+    if (change.watched) {
+      poller_->Update(fd, change.read, change.write, change.fresh);
+    } else {
+      poller_->Remove(fd);
+    }
+  }
+  changes_.clear();
 }
 
 EventLoop::TimerId EventLoop::StartTimer(int64_t intervalMs, Callback callback) {
@@ -115,6 +129,7 @@ int EventLoop::PollTimeout(int maxWaitMs) const {
 }
 
 void EventLoop::DispatchFds(int timeoutMs) {
+  ApplyChanges();
   const std::vector<PollEvent> events = poller_->Wait(timeoutMs);
   now_ = clock_->NowMs();
   // Pin each registration as it was when polled: a handler that closes one

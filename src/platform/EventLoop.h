@@ -35,7 +35,9 @@ class EventLoop {
   int64_t Now() const { return now_; }
 
   // Level-triggered interest; a new Watch replaces the handler, and events
-  // polled for an earlier registration of the same fd are dropped.
+  // polled for an earlier registration of the same fd are dropped. Changes
+  // reach the poller only when the loop next waits, so a socket opened and
+  // closed within one event costs no poller calls.
   void WatchFd(int fd, bool read, bool write, FdHandler handler);
   void UpdateFd(int fd, bool read, bool write);
   void UnwatchFd(int fd);
@@ -61,8 +63,10 @@ class EventLoop {
   void RunOnce(int maxWaitMs);
   // Background name lookups whose completions arrive on this loop.
   AsyncResolver& Resolver();
-  // Readable while the loop has work; lets another loop drive this one.
+  // Readable while the loop has work; lets another loop drive this one,
+  // which calls ApplyChanges before it waits on it.
   int Descriptor() const { return poller_->Descriptor(); }
+  void ApplyChanges();
 
  private:
   struct Watch {
@@ -74,6 +78,13 @@ class EventLoop {
     int64_t deadline;
     Callback callback;
     bool active = true;
+  };
+
+  struct Interest {
+    bool read;
+    bool write;
+    bool watched;
+    bool fresh;  // watched anew: the descriptor may be a new one
   };
 
   int PollTimeout(int maxWaitMs) const;
@@ -88,6 +99,7 @@ class EventLoop {
   int64_t now_;
   bool quit_ = false;
   std::unordered_map<int, std::shared_ptr<Watch>> watches_;
+  std::unordered_map<int, Interest> changes_;
   std::map<TimerId, std::shared_ptr<Timer>> timers_;
   TimerId nextTimer_ = 1;
   std::deque<Callback> posted_;

@@ -19,7 +19,8 @@ class Poller {
   virtual ~Poller() = default;
   // Adds or changes interest in fd. Hang-up and error are always reported,
   // so a descriptor with neither flag still tells when its peer goes away.
-  virtual void Update(int fd, bool read, bool write) = 0;
+  // fresh: the number may now name another socket than it did before.
+  virtual void Update(int fd, bool read, bool write, bool fresh) = 0;
   virtual void Remove(int fd) = 0;
   // Waits at most timeoutMs (-1: no limit) and returns what became ready.
   virtual std::vector<PollEvent> Wait(int timeoutMs) = 0;

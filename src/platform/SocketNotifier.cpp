@@ -7,22 +7,15 @@
 
 namespace ovlar {
 
-void SocketNotifier::Select(int socket, uint32_t mask, Handler handler) {
+void SocketNotifier::Select(int socket, SocketKind kind, uint32_t mask, Handler handler) {
   Unselect();
   socket_ = socket;
   mask_ = mask;
   handler_ = std::move(handler);
   generation_ = std::make_shared<int>(socket);
-  int type = 0;
-  int accepting = 0;
-  socklen_t len = sizeof type;
-  getsockopt(socket, SOL_SOCKET, SO_TYPE, &type, &len);
-  len = sizeof accepting;
-  getsockopt(socket, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &len);
-  stream_ = type == SOCK_STREAM;
-  listening_ = accepting != 0;
-  sockaddr_in peer{};
-  const bool connected = !stream_ || (!listening_ && wsock::GetPeerName(socket, &peer) == 0);
+  stream_ = kind != SocketKind::Datagram;
+  listening_ = kind == SocketKind::Listening;
+  const bool connected = kind == SocketKind::Datagram || kind == SocketKind::ConnectedStream;
   readArmed_ = (mask & FD_READ) != 0 && !listening_;
   acceptArmed_ = (mask & FD_ACCEPT) != 0 && listening_;
   writeArmed_ = (mask & FD_WRITE) != 0 && connected;

@@ -15,6 +15,8 @@
 
 namespace ovlar {
 
+enum class SocketKind { Datagram, Stream, ConnectedStream, Listening };
+
 class SocketNotifier {
  public:
   using Handler = std::function<void(int socket, uint32_t event, uint16_t error)>;
@@ -26,7 +28,7 @@ class SocketNotifier {
 
   // Registers the socket for the FD_ events in mask; write is announced at
   // once for a socket that is already usable (datagram or connected).
-  void Select(int socket, uint32_t mask, Handler handler);
+  void Select(int socket, SocketKind kind, uint32_t mask, Handler handler);
   // Forgets the socket; call before closing it.
   void Unselect();
   // Re-arms one event after the call that Windows Sockets re-enables it on:

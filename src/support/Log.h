@@ -16,6 +16,9 @@ class TLog {
   bool Enabled() const { return enabled_; }
   // True empties the file; when that fails logging stays off for the run.
   void SetEnabled(bool value);
+  // True when a line of this level would be written; lets hot paths skip
+  // building texts nobody reads.
+  bool Wanted(uint8_t level) const;
   void WriteLog(uint8_t level, const std::string& text);
   // Dump lines only: no header, footer or time stamps.
   void DumpText(uint8_t level, const std::string& bytes);
@@ -24,7 +27,6 @@ class TLog {
   static std::string DumpLines(const std::string& bytes);
 
  private:
-  bool Wanted(uint8_t level) const;
   void Append(const std::string& text);
 
   bool enabled_ = false;
