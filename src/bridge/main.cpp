@@ -1,27 +1,50 @@
 // Ovlar: bridges the radio ports of an AGWPE packet engine to an XNet node
-// over AXIP. Runs in its working directory, configured by ./OVLAR.INI.
+// over AXIP. Runs in its working directory, configured by ./OVLAR.INI: on
+// the desktop when a display can be reached, headless otherwise or with
+// --headless.
 #include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 
 #include "bridge/Form1.h"
+#include "desktop/DisplayProbe.h"
 #include "desktop/HeadlessDesktop.h"
 #include "platform/EventLoop.h"
+#ifdef OVLAR_HAVE_QT
+#include "desktop/qt/QtMain.h"
+#endif
+
+namespace {
+
+int RunHeadless(ovlar::EventLoop& loop, std::function<void()>& onSignal) {
+  ovlar::HeadlessDesktop desktop(loop);
+  ovlar::TForm1 form(loop, desktop);
+  // A signal is the Shutdown command; the headless desktop confirms it.
+  onSignal = [&form] { form.ExitClick(); };
+  form.FormCreate();
+  loop.Run();
+  return form.ConfigError() ? 1 : 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  // --headless is the only option, and for now the only desktop there is.
+  bool headless = false;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--headless") != 0) std::fprintf(stderr, "ovlar: ignoring %s\n", argv[i]);
+    if (std::strcmp(argv[i], "--headless") == 0) headless = true;
   }
   ovlar::EventLoop loop;
-  ovlar::HeadlessDesktop desktop(loop);
-  int status = 0;
-  {
-    ovlar::TForm1 form(loop, desktop);
-    // A signal is the Shutdown command; the headless desktop confirms it.
-    loop.HandleSignals({SIGTERM, SIGINT}, [&form](int) { form.ExitClick(); });
-    form.FormCreate();
-    loop.Run();
-    status = form.ConfigError() ? 1 : 0;
-  }
-  return status;
+  // Signals are taken over before any thread starts, so none gets them.
+  std::function<void()> onSignal;
+  loop.HandleSignals({SIGTERM, SIGINT}, [&onSignal](int) {
+    if (onSignal) onSignal();
+  });
+  const bool desktop = !headless && ovlar::DisplayReachable();
+#ifdef OVLAR_HAVE_QT
+  if (desktop) return ovlar::RunOnQt(argc, argv, loop, [&onSignal](std::function<void()> f) { onSignal = std::move(f); });
+#else
+  if (desktop) std::fprintf(stderr, "ovlar: built without a desktop front end, running headless\n");
+#endif
+  return RunHeadless(loop, onSignal);
 }

@@ -106,10 +106,10 @@ void EventLoop::DrainWakeups() {
   for (auto& callback : work) callback();
 }
 
-void EventLoop::HandleSignals(std::initializer_list<int> signals, std::function<void(int)> handler) {
+void EventLoop::HandleSignals(std::initializer_list<int> signos, std::function<void(int)> handler) {
   sigset_t mask;
   sigemptyset(&mask);
-  for (int s : signals) sigaddset(&mask, s);
+  for (int s : signos) sigaddset(&mask, s);
   pthread_sigmask(SIG_BLOCK, &mask, nullptr);
   signalFd_ = signalfd(signalFd_, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
   signalHandler_ = std::move(handler);

@@ -53,7 +53,7 @@ class EventLoop {
 
   // Blocks the signals for this thread and delivers them as loop events.
   // Call before any other thread is started.
-  void HandleSignals(std::initializer_list<int> signals, std::function<void(int)> handler);
+  void HandleSignals(std::initializer_list<int> signos, std::function<void(int)> handler);
 
   // Turns until Quit; returns at once if Quit was called before.
   void Run();
@@ -61,6 +61,9 @@ class EventLoop {
   bool Quitting() const { return quit_; }
   // One turn: waits at most maxWaitMs (-1: until something is due).
   void RunOnce(int maxWaitMs);
+  // How long the loop may sleep before a timer or posted work is due; -1
+  // when nothing is. For a loop that drives this one.
+  int NextTimeoutMs() const { return PollTimeout(-1); }
   // Background name lookups whose completions arrive on this loop.
   AsyncResolver& Resolver();
   // Readable while the loop has work; lets another loop drive this one,

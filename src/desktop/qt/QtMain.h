@@ -1,0 +1,12 @@
+// Runs the bridge on the Qt desktop until it is shut down; returns the
+// program's exit status.
+#pragma once
+#include <functional>
+
+#include "platform/EventLoop.h"
+
+namespace ovlar {
+
+int RunOnQt(int argc, char** argv, EventLoop& loop, std::function<void(std::function<void()>)> onSignal);
+
+}  // namespace ovlar
