@@ -7,6 +7,7 @@ SUDO=
 packages=(
   build-essential cmake libgtest-dev libgmock-dev
   direwolf ax25-apps socat iproute2
+  qt6-base-dev xvfb xdotool trayer x11-utils xdg-utils imagemagick
 )
 $SUDO apt-get update
 $SUDO apt-get install -y --no-install-recommends "${packages[@]}"

@@ -185,7 +185,7 @@ void TForm1::CreateDesktopObjects() {
   hAboutDlg = std::make_unique<TAboutDlg>(desktop_);
   hAboutDlg->Title = "AXIP-AGWPE Bridge for the AGWPE";
   hAboutDlg->ProductName = kProduct;
-  hAboutDlg->CopyRight = "(C) 2001 The Ovlar Author, N0CALL";
+  hAboutDlg->CopyRight = "(C) 2001 Ovlar Author, N0CALL";
   hAboutDlg->Programmer = "Free software for radio amateurs";
   hAboutDlg->WebSite = "";
   hAboutDlg->LoadIcon(WorkingDirectoryFile("OVLAR.ICO"));
