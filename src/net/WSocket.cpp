@@ -15,13 +15,9 @@ constexpr int kDatagram = 2;
 constexpr int kStream = 1;
 constexpr int kDrainSize = 1024;
 
-std::string Trim(const std::string& text) {
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 }  // namespace
+
+
 
 TCustomWSocket::TCustomWSocket(EventLoop& loop) : loop_(loop), notifier_(loop) { ResetToDefaults(); }
 
@@ -50,7 +46,7 @@ void TCustomWSocket::SetAddr(const std::string& value) {
     RaiseException("Cannot change Addr if not closed");
     return;
   }
-  addr_ = Trim(value);
+  addr_ = TrimBlanks(value);
   addrAssigned_ = !addr_.empty();
   addrResolved_ = false;
 }
@@ -61,7 +57,7 @@ void TCustomWSocket::SetPort(const std::string& value) {
     RaiseException("Cannot change Port if not closed");
     return;
   }
-  port_ = Trim(value);
+  port_ = TrimBlanks(value);
   portAssigned_ = !port_.empty();
   portResolved_ = false;
 }
@@ -72,7 +68,7 @@ void TCustomWSocket::SetProto(const std::string& value) {
     RaiseException("Cannot change Proto if not closed");
     return;
   }
-  proto_ = Trim(value);
+  proto_ = TrimBlanks(value);
   protoAssigned_ = !proto_.empty();
   protoResolved_ = false;
 }
@@ -816,42 +812,6 @@ void TCustomWSocket::CancelDnsLookup() {
     return;
   }
   if (!destroying_) TriggerDnsLookupDone(WSAEINTR);
-}
-
-// ---- SOCKS layer properties ----
-
-void TCustomSocksWSocket::SetSocksServer(const std::string& value) {
-  if (value == socksServer_) return;
-  if (State() != wsClosed) {
-    RaiseException("Can't change socks server if not closed");
-    return;
-  }
-  socksServer_ = Trim(value);
-}
-
-void TCustomSocksWSocket::SetSocksPort(const std::string& value) {
-  if (value == socksPort_) return;
-  if (State() != wsClosed) {
-    RaiseException("Can't change socks port if not closed");
-    return;
-  }
-  socksPort_ = Trim(value);
-}
-
-void TCustomSocksWSocket::SetSocksLevel(const std::string& value) {
-  if (value == socksLevel_) return;
-  if (State() != wsClosed) {
-    RaiseException("Can't change socks level if not closed");
-    return;
-  }
-  socksLevel_ = value;
-}
-
-void TCustomSocksWSocket::ResetToDefaults() {
-  TCustomWSocket::ResetToDefaults();
-  socksServer_.clear();
-  socksPort_.clear();
-  socksLevel_ = "5";
 }
 
 }  // namespace ovlar

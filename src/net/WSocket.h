@@ -186,42 +186,133 @@ class TCustomWSocket {
 
 // The layers between the socket and the published class. With their
 // defaults (no SOCKS server, line mode off) they change nothing.
+
+// Error codes of OnSocksError.
+enum : int {
+  socksProtocolError = 20001,
+  socksVersionError = 20002,
+  socksAuthMethodError = 20003,
+  socksGeneralFailure = 20004,
+  socksConnectionNotAllowed = 20005,
+  socksNetworkUnreachable = 20006,
+  socksHostUnreachable = 20007,
+  socksConnectionRefused = 20008,
+  socksTtlExpired = 20009,
+  socksUnknownCommand = 20010,
+  socksUnknownAddressType = 20011,
+  socksUnassignedError = 20012,
+  socksDataReceiveError = 20014,
+  socksAuthenticationFailed = 20015,
+  socksRejectedOrFailed = 20016,
+  socksHostResolutionFailed = 20017,
+};
+
+// A TCP client through a SOCKS 4, 4A or 5 proxy: Connect reaches the proxy,
+// negotiates, and only then reports the session as connected.
 class TCustomSocksWSocket : public TCustomWSocket {
  public:
   enum TSocksAuthentication { socksNoAuthentication, socksAuthenticateUsercode };
+  enum TSocksAuthState { socksAuthStart, socksAuthSuccess, socksAuthFailure, socksAuthNotRequired };
   std::string SocksUsercode;
   std::string SocksPassword;
   TSocksAuthentication SocksAuthentication = socksNoAuthentication;
+  TErrorNotify OnSocksConnected;
+  std::function<void(TCustomWSocket* Sender, int Error, const std::string& Msg)> OnSocksError;
+  std::function<void(TCustomWSocket* Sender, TSocksAuthState AuthState)> OnSocksAuthState;
 
   using TCustomWSocket::TCustomWSocket;
   const std::string& SocksServer() const { return socksServer_; }
-  void SetSocksServer(const std::string& value);
+  virtual void SetSocksServer(const std::string& value);
   const std::string& SocksPort() const { return socksPort_; }
-  void SetSocksPort(const std::string& value);
+  virtual void SetSocksPort(const std::string& value);
   const std::string& SocksLevel() const { return socksLevel_; }
   void SetSocksLevel(const std::string& value);
 
+  void Connect() override;
+  void Listen() override;
+
  protected:
   void ResetToDefaults() override;
+  void TriggerSessionConnected(uint16_t error) override;
+  bool TriggerDataAvailable(uint16_t error) override;
+  virtual void TriggerSocksConnected(uint16_t error);
+  virtual void TriggerSocksError(int error, const std::string& msg);
+  // True while the proxy's answers are being read.
+  bool SocksNegotiating() const { return phase_ != Phase::None && phase_ != Phase::Done; }
 
  private:
+  enum class Phase { None, Connecting, Greeting, Auth, Request, Done };
+  void SendGreeting();
+  void SendAuth();
+  void SendRequest();
+  // Reads at most what the current reply still lacks; true when complete.
+  bool ReadReply(size_t need);
+  void OnReply();
+  void Fail(int error, const std::string& msg);
+  bool Level4() const { return socksLevel_ == "4" || socksLevel_ == "4A" || socksLevel_ == "4a"; }
+
   std::string socksServer_;
   std::string socksPort_;
   std::string socksLevel_ = "5";
+  Phase phase_ = Phase::None;
+  std::string targetAddr_;
+  std::string targetPort_;
+  std::string reply_;
 };
 
+// Line mode: received bytes are collected until LineEnd, and OnDataAvailable
+// fires once per complete line, which Receive and ReceiveStr then return.
+// A line that outgrows kMaxLine raises OnLineTooLong and is dropped.
 class TCustomLineWSocket : public TCustomSocksWSocket {
  public:
-  bool LineMode = false;
+  static constexpr size_t kMaxLine = 65536;
   std::string LineEnd = "\r\n";
   bool LineEcho = false;
   bool LineEdit = false;
+  TNotify OnLineTooLong;
+
   using TCustomSocksWSocket::TCustomSocksWSocket;
+  bool LineMode() const { return lineMode_; }
+  virtual void SetLineMode(bool value);
+  int32_t RcvdCount() override;
+  int Receive(void* buffer, int size) override;
+  std::string ReceiveStr() override;
+
+ protected:
+  bool TriggerDataAvailable(uint16_t error) override;
+  // Backspace and delete take back the last character, on screen too.
+  virtual void EditLine(const std::string& received);
+
+ private:
+  bool lineMode_ = false;
+  std::string lineBuffer_;
+  std::string line_;
+  bool lineReady_ = false;
 };
 
+// Waiting in place: pumps the event loop until a flag is set, a time limit
+// passes or the application ends.
 class TCustomSyncWSocket : public TCustomLineWSocket {
  public:
+  static constexpr int kWaitFailed = 12001;
+
   using TCustomLineWSocket::TCustomLineWSocket;
+  // 0 once doneFlag is set; 12001 after timeoutMs or when the application
+  // is ending.
+  virtual int WaitUntilReady(const bool& doneFlag, int timeoutMs);
+  // Runs proc, then waits for doneFlag.
+  virtual int Synchronize(const std::function<void()>& proc, bool& doneFlag, int timeoutMs);
+  // A name lookup that returns when it is done: 0, 12001, or its error.
+  int DnsLookupSync(const std::string& hostName, int timeoutMs);
+  bool QuitSeen() const { return quitSeen_; }
+
+ protected:
+  void TriggerDnsLookupDone(uint16_t error) override;
+
+ private:
+  bool quitSeen_ = false;
+  bool dnsDone_ = false;
+  uint16_t dnsError_ = 0;
 };
 
 class TWSocket : public TCustomSyncWSocket {

@@ -12,12 +12,6 @@ namespace ovlar {
 
 namespace {
 
-std::string Trim(const std::string& text) {
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 // Leading blanks, then decimal digits up to the first other character.
 int DecimalPrefix(const std::string& text) {
   size_t i = text.find_first_not_of(' ');
@@ -39,6 +33,12 @@ int WellKnownProto(const std::string& name) {
 }
 
 }  // namespace
+
+std::string TrimBlanks(const std::string& text) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
 
 std::string Format(const char* pattern, const std::string& text, int number) {
   std::string out;
@@ -85,7 +85,7 @@ uint32_t WSocketResolveHost(const std::string& text) {
   if (text.empty() || text.size() > 256) {
     throw ESocketException("WSocketResolveHost: '" + text + "' Invalid Hostname.");
   }
-  const std::string name = Trim(text);
+  const std::string name = TrimBlanks(text);
   if (WSocketIsDottedIP(text)) {
     const uint32_t addr = wsock::InetAddr(name);
     if (addr != INADDR_NONE || name == "255.255.255.255") return addr;
@@ -104,7 +104,7 @@ uint16_t WSocketResolvePort(const std::string& port, const std::string& proto) {
   if (IsDigit(port[0])) return static_cast<uint16_t>(DecimalPrefix(port));
   // Loop thread only, like every socket call.
   static std::map<std::pair<std::string, std::string>, LookupResult> cache;
-  const auto key = std::make_pair(Trim(port), Trim(proto));
+  const auto key = std::make_pair(TrimBlanks(port), TrimBlanks(proto));
   auto it = cache.find(key);
   if (it == cache.end()) it = cache.emplace(key, AsyncResolver::LookupService(key.first, key.second)).first;
   if (it->second.error != 0) {
@@ -115,7 +115,7 @@ uint16_t WSocketResolvePort(const std::string& port, const std::string& proto) {
 
 int WSocketResolveProto(const std::string& proto) {
   if (proto.empty() || proto.size() >= 32) throw ESocketException("WSocketResolveProto: Invalid Protocol.");
-  const std::string name = Trim(proto);
+  const std::string name = TrimBlanks(proto);
   if (!name.empty() && IsDigit(name[0])) return DecimalPrefix(name);
   static std::map<std::string, int> cache;
   auto it = cache.find(name);

@@ -23,6 +23,9 @@ uint32_t WSocketResolveHost(const std::string& text);
 uint16_t WSocketResolvePort(const std::string& port, const std::string& proto);
 int WSocketResolveProto(const std::string& proto);
 
+// The text without blanks at either end.
+std::string TrimBlanks(const std::string& text);
+
 // printf-style formatting for the components' error texts.
 std::string Format(const char* pattern, const std::string& text, int number);
 
