@@ -8,6 +8,7 @@ packages=(
   build-essential cmake libgtest-dev libgmock-dev
   direwolf ax25-apps socat iproute2
   qt6-base-dev xvfb xdotool trayer x11-utils xdg-utils imagemagick
+  microsocks dante-server libio-socket-socks-perl
 )
 $SUDO apt-get update
 $SUDO apt-get install -y --no-install-recommends "${packages[@]}"

@@ -24,6 +24,7 @@ class Process {
              const std::string& stdinPath, const std::string& logPath, const std::string& dir = "") {
     pid_ = fork();
     if (pid_ < 0) return false;
+    group_ = pid_;
     if (pid_ == 0) {
       setpgid(0, 0);
       const int in = stdinPath.empty() ? open("/dev/null", O_RDONLY) : open(stdinPath.c_str(), O_RDWR);
@@ -47,14 +48,18 @@ class Process {
   bool Running() const { return pid_ > 0; }
   int Pid() const { return pid_; }
   // Sends the signal and waits for the end; returns the exit status, or
-  // 128 + the signal when it was killed.
+  // 128 + the signal when it was killed. Children the process started in
+  // its group go too.
   int Stop(int signo = SIGTERM) {
     if (pid_ <= 0) return -1;
     kill(pid_, signo);
-    return Wait();
+    const int status = Wait();
+    kill(-group_, SIGKILL);
+    return status;
   }
   int Wait() {
     if (pid_ <= 0) return -1;
+    group_ = pid_;
     int status = 0;
     waitpid(pid_, &status, 0);
     pid_ = -1;
@@ -63,6 +68,7 @@ class Process {
 
  private:
   pid_t pid_ = -1;
+  pid_t group_ = -1;
 };
 
 }  // namespace ovlar::test
