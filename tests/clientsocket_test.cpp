@@ -205,3 +205,31 @@ TEST_F(ClientSocketTest, BlockingClientConnectsBeforeReturning) {
 
 }  // namespace
 }  // namespace ovlar
+
+namespace ovlar {
+namespace {
+
+TEST_F(ClientSocketTest, AStreamGoesOutWholeAndMayCloseAfterwards) {
+  TcpServer server;
+  Open(server.Port());
+  ASSERT_TRUE(RunUntil(loop_, [&] { return client_.Active(); }));
+  const int fd = server.Accept();
+  ASSERT_GE(fd, 0);
+  std::string stream(100000, '\0');
+  for (size_t i = 0; i < stream.size(); ++i) stream[i] = static_cast<char>(i % 251);
+  ASSERT_TRUE(client_.Socket().SendStream(stream, true));
+  EXPECT_FALSE(client_.Socket().SendStream("more")) << "one stream at a time";
+  std::string got;
+  loop_.WatchFd(fd, true, false, [&](const PollEvent&) {
+    char buf[8192];
+    const ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+    if (n > 0) got.append(buf, static_cast<size_t>(n));
+  });
+  ASSERT_TRUE(RunUntil(loop_, [&] { return !client_.Active() && got.size() == stream.size(); }));
+  loop_.UnwatchFd(fd);
+  EXPECT_TRUE(got == stream);
+  EXPECT_EQ(events_.back(), "disconnect active=0");
+}
+
+}  // namespace
+}  // namespace ovlar
