@@ -50,6 +50,17 @@ inline bool WaitReadable(int fd, int limitMs = 10000) {
   return poll(&p, 1, limitMs) == 1;
 }
 
+// The message of the ESocketException that f raises.
+template <class F>
+std::string ExceptionText(F&& f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "<no exception>";
+}
+
 // A plain UDP socket on 127.0.0.1.
 class UdpPeer {
  public:
@@ -78,6 +89,12 @@ class UdpPeer {
  private:
   int fd_;
 };
+
+// A UDP port that was free a moment ago.
+inline uint16_t FreeUdpPort() {
+  UdpPeer probe;
+  return probe.Port();
+}
 
 // A plain TCP listener on 127.0.0.1; the kernel completes connections
 // before accept, so tests accept whenever they like.

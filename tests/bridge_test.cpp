@@ -8,11 +8,6 @@ namespace {
 
 using namespace test;
 
-uint16_t FreeUdpPort() {
-  UdpPeer probe;
-  return probe.Port();
-}
-
 // MAP mode: two entries share radio port 1, a third maps radio port 2.
 class MapBridge : public BridgeFixture {
  protected:

@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include "SocketTestUtil.h"
 #include "net/WSocketResolve.h"
 #include "net/WSockbuf.h"
 #include "platform/WinSock.h"
@@ -10,13 +11,9 @@ namespace {
 
 std::string Dotted(uint32_t addr) { return wsock::InetNtoa(addr); }
 
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ESocketException& e) {
-    return e.what();
-  }
-  return "<no exception>";
+template <class F>
+std::string MessageOf(F&& f) {
+  return test::ExceptionText(std::forward<F>(f));
 }
 
 TEST(Resolve, DottedQuadTest) {

@@ -32,13 +32,9 @@ class WSocketTest : public ::testing::Test {
     s.OnSessionClosed = [this](TCustomWSocket*, uint16_t e) { events_.push_back("closed " + std::to_string(e)); };
     s.OnDataSent = [this](TCustomWSocket*, uint16_t e) { events_.push_back("sent " + std::to_string(e)); };
   }
-  std::string ErrorText(const std::function<void()>& f) {
-    try {
-      f();
-    } catch (const ESocketException& e) {
-      return e.what();
-    }
-    return "<no exception>";
+  template <class F>
+  std::string ErrorText(F&& f) {
+    return test::ExceptionText(std::forward<F>(f));
   }
   void UdpClient(TWSocket& s, uint16_t port) {
     s.SetProto("udp");

@@ -40,37 +40,25 @@ TCustomWSocket::~TCustomWSocket() {
 
 // ---- Properties ----
 
-void TCustomWSocket::SetAddr(const std::string& value) {
-  if (addrAssigned_ && value == addr_) return;
+bool TCustomWSocket::AssignText(std::string& field, bool& assigned, bool& resolved, const std::string& value,
+                                const char* name) {
+  if (assigned && value == field) return false;
   if (state_ != wsClosed) {
-    RaiseException("Cannot change Addr if not closed");
-    return;
+    RaiseException(std::string("Cannot change ") + name + " if not closed");
+    return false;
   }
-  addr_ = TrimBlanks(value);
-  addrAssigned_ = !addr_.empty();
-  addrResolved_ = false;
+  field = TrimBlanks(value);
+  assigned = !field.empty();
+  resolved = false;
+  return true;
 }
 
-void TCustomWSocket::SetPort(const std::string& value) {
-  if (portAssigned_ && value == port_) return;
-  if (state_ != wsClosed) {
-    RaiseException("Cannot change Port if not closed");
-    return;
-  }
-  port_ = TrimBlanks(value);
-  portAssigned_ = !port_.empty();
-  portResolved_ = false;
-}
+void TCustomWSocket::SetAddr(const std::string& value) { AssignText(addr_, addrAssigned_, addrResolved_, value, "Addr"); }
+
+void TCustomWSocket::SetPort(const std::string& value) { AssignText(port_, portAssigned_, portResolved_, value, "Port"); }
 
 void TCustomWSocket::SetProto(const std::string& value) {
-  if (protoAssigned_ && value == proto_) return;
-  if (state_ != wsClosed) {
-    RaiseException("Cannot change Proto if not closed");
-    return;
-  }
-  proto_ = TrimBlanks(value);
-  protoAssigned_ = !proto_.empty();
-  protoResolved_ = false;
+  AssignText(proto_, protoAssigned_, protoResolved_, value, "Proto");
 }
 
 void TCustomWSocket::SetLocalPort(const std::string& value) {

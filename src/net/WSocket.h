@@ -130,6 +130,9 @@ class TCustomWSocket {
   bool Destroying() const { return destroying_; }
 
  private:
+  // The rule of Addr, Port and Proto: the same text changes nothing, any
+  // other is refused unless closed; true when the text was taken.
+  bool AssignText(std::string& field, bool& assigned, bool& resolved, const std::string& value, const char* name);
   bool ResolveForConnect();
   bool BindLocal();
   void SetLingerOption();

@@ -15,11 +15,6 @@ namespace {
 
 using namespace test;
 
-uint16_t FreeUdpPort() {
-  UdpPeer probe;
-  return probe.Port();
-}
-
 TEST(Program, ForwardsBothWaysAndStopsOnSigterm) {
   EventLoop loop;
   AgwServer agw(loop);

@@ -41,6 +41,17 @@ class SocksTest : public ::testing::Test {
     };
     client_.OnDataAvailable = [this](TCustomWSocket* s, uint16_t) { received_ += s->ReceiveStr(); };
   }
+  // microsocks asking for a user name and password, and the client with them.
+  bool StartWithPassword(uint16_t port, const std::string& password) {
+    if (!StartProxy({"microsocks", "-i", "127.0.0.1", "-p", std::to_string(port), "-u", "ham", "-P", "radio"}, port)) {
+      return false;
+    }
+    Prepare(port, "5", "127.0.0.1");
+    client_.SocksAuthentication = TCustomSocksWSocket::socksAuthenticateUsercode;
+    client_.SocksUsercode = "ham";
+    client_.SocksPassword = password;
+    return true;
+  }
   // Connects through the proxy and checks that bytes pass both ways.
   void ExpectThrough() {
     client_.Connect();
@@ -78,13 +89,7 @@ TEST_F(SocksTest, Socks5WithoutAuthenticationByAddressAndByName) {
 
 TEST_F(SocksTest, Socks5WithAPassword) {
   const uint16_t port = FreeTcpPort();
-  if (!StartProxy({"microsocks", "-i", "127.0.0.1", "-p", std::to_string(port), "-u", "ham", "-P", "radio"}, port)) {
-    GTEST_SKIP() << "no microsocks";
-  }
-  Prepare(port, "5", "127.0.0.1");
-  client_.SocksAuthentication = TCustomSocksWSocket::socksAuthenticateUsercode;
-  client_.SocksUsercode = "ham";
-  client_.SocksPassword = "radio";
+  if (!StartWithPassword(port, "radio")) GTEST_SKIP() << "no microsocks";
   ExpectThrough();
   EXPECT_EQ(events_.front(), "auth " + std::to_string(TCustomSocksWSocket::socksAuthStart));
   EXPECT_EQ(events_[1], "auth " + std::to_string(TCustomSocksWSocket::socksAuthSuccess));
@@ -92,13 +97,7 @@ TEST_F(SocksTest, Socks5WithAPassword) {
 
 TEST_F(SocksTest, Socks5WrongPasswordAndRefusedTarget) {
   const uint16_t port = FreeTcpPort();
-  if (!StartProxy({"microsocks", "-i", "127.0.0.1", "-p", std::to_string(port), "-u", "ham", "-P", "radio"}, port)) {
-    GTEST_SKIP() << "no microsocks";
-  }
-  Prepare(port, "5", "127.0.0.1");
-  client_.SocksAuthentication = TCustomSocksWSocket::socksAuthenticateUsercode;
-  client_.SocksUsercode = "ham";
-  client_.SocksPassword = "wrong";
+  if (!StartWithPassword(port, "wrong")) GTEST_SKIP() << "no microsocks";
   client_.Connect();
   ASSERT_TRUE(RunUntil(loop_, [&] { return client_.State() == wsClosed; }));
   EXPECT_NE(std::find(events_.begin(), events_.end(), "error " + std::to_string(socksAuthenticationFailed)),
