@@ -35,7 +35,11 @@ bool TL2::Store(const std::string& chunk) {
           return false;
         }
       }
-      if (RxBlock_.Buffer.empty()) return true;
+      if (RxBlock_.Buffer.empty()) {
+        // A large burst may have grown the buffer far; give that back.
+        if (RxBlock_.Buffer.capacity() > 64 * 1024) std::string().swap(RxBlock_.Buffer);
+        return true;
+      }
     }
   } catch (...) {
     Log(1, "{L2} Exception on module Store");

@@ -85,10 +85,14 @@ void TForm1::RetryOut() {
 }
 
 void TForm1::ShowActivity() {
+  // Stop, interval, start: a new one-second countdown, kept in place.
   if (hLED) {
-    hLED->SetEnabled(false);
     hLED->SetInterval(kActivityMs);
-    hLED->SetEnabled(true);
+    if (hLED->Enabled()) {
+      hLED->Restart();
+    } else {
+      hLED->SetEnabled(true);
+    }
   }
   ShowIcon(TrayIcon::XOff);
 }

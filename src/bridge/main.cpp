@@ -8,12 +8,10 @@
 #include <functional>
 
 #include "bridge/Form1.h"
+#include "desktop/DesktopModule.h"
 #include "desktop/DisplayProbe.h"
 #include "desktop/HeadlessDesktop.h"
 #include "platform/EventLoop.h"
-#ifdef OVLAR_HAVE_QT
-#include "desktop/qt/QtMain.h"
-#endif
 
 namespace {
 
@@ -40,11 +38,13 @@ int main(int argc, char** argv) {
   loop.HandleSignals({SIGTERM, SIGINT}, [&onSignal](int) {
     if (onSignal) onSignal();
   });
-  const bool desktop = !headless && ovlar::DisplayReachable();
-#ifdef OVLAR_HAVE_QT
-  if (desktop) return ovlar::RunOnQt(argc, argv, loop, [&onSignal](std::function<void()> f) { onSignal = std::move(f); });
-#else
-  if (desktop) std::fprintf(stderr, "ovlar: built without a desktop front end, running headless\n");
-#endif
+  if (!headless && ovlar::DisplayReachable()) {
+    std::string why;
+    if (ovlar::DesktopEntry desktop = ovlar::LoadDesktopModule(why)) {
+      ovlar::SignalBinder bind = [&onSignal](std::function<void()> f) { onSignal = std::move(f); };
+      return desktop(argc, argv, &loop, &bind);
+    }
+    std::fprintf(stderr, "ovlar: no desktop front end (%s), running headless\n", why.c_str());
+  }
   return RunHeadless(loop, onSignal);
 }

@@ -258,7 +258,12 @@ bool TCustomWinSocket::SendQueued() {
     }
     queuedOffset_ += static_cast<size_t>(sent);
   }
-  queued_.clear();
+  // A burst may have grown the queue far; give that memory back.
+  if (queued_.capacity() > kKeepCapacity) {
+    std::string().swap(queued_);
+  } else {
+    queued_.clear();
+  }
   queuedOffset_ = 0;
   return true;
 }

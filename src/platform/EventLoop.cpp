@@ -72,6 +72,15 @@ EventLoop::TimerId EventLoop::StartTimer(int64_t intervalMs, Callback callback) 
   return id;
 }
 
+bool EventLoop::RestartTimer(TimerId id, int64_t intervalMs) {
+  auto it = timers_.find(id);
+  if (it == timers_.end()) return false;
+  now_ = clock_->NowMs();
+  it->second->interval = std::max<int64_t>(intervalMs, 1);
+  it->second->deadline = now_ + it->second->interval;
+  return true;
+}
+
 void EventLoop::StopTimer(TimerId id) {
   auto it = timers_.find(id);
   if (it == timers_.end()) return;

@@ -45,6 +45,9 @@ class EventLoop {
   // Periodic timer whose first tick comes intervalMs after this call.
   TimerId StartTimer(int64_t intervalMs, Callback callback);
   void StopTimer(TimerId id);
+  // A new countdown for a running timer, without a new registration;
+  // false when the timer is not running.
+  bool RestartTimer(TimerId id, int64_t intervalMs);
 
   // Runs on a later turn, in posting order.
   void Post(Callback callback);

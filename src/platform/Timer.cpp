@@ -27,6 +27,7 @@ void TTimer::Stop() {
 }
 
 void TTimer::Restart() {
+  if (id_ != 0 && enabled_ && interval_ > 0 && loop_.RestartTimer(id_, interval_)) return;
   Stop();
   if (enabled_ && interval_ > 0) id_ = loop_.StartTimer(interval_, [this] { Tick(); });
 }

@@ -24,9 +24,11 @@ class TTimer {
   bool Enabled() const { return enabled_; }
   void SetInterval(int64_t ms);
   void SetEnabled(bool value);
+  // Starts a new countdown of the current interval, as disabling and
+  // enabling again would.
+  void Restart();
 
  private:
-  void Restart();
   void Stop();
   void Tick();
 

@@ -7,7 +7,7 @@
 
 namespace ovlar {
 
-int RunOnQt(int argc, char** argv, EventLoop& loop, std::function<void(std::function<void()>)> onSignal) {
+int RunOnQt(int argc, char** argv, EventLoop& loop, const std::function<void(std::function<void()>)>& onSignal) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("ovlar");
   QtDesktop desktop(loop);
