@@ -505,7 +505,7 @@ void TCustomWSocket::Flush() {
 
 // ---- Connect and listen ----
 
-bool TCustomWSocket::ResolveForConnect() {
+bool TCustomWSocket::Resolve(const char* operation, bool localPort) {
   try {
     if (!protoResolved_) {
       protoNumber_ = WSocketResolveProto(proto_);
@@ -517,7 +517,7 @@ bool TCustomWSocket::ResolveForConnect() {
       remote_.sin_port = htons(portNumber_);
       portResolved_ = true;
     }
-    if (!localPortResolved_) {
+    if (localPort && !localPortResolved_) {
       localPortNumber_ = WSocketResolvePort(localPort_, proto_);
       localPortResolved_ = true;
     }
@@ -526,7 +526,7 @@ bool TCustomWSocket::ResolveForConnect() {
       addrResolved_ = true;
     }
   } catch (const ESocketException& e) {
-    RaiseException(std::string("connect: ") + e.what());
+    RaiseException(std::string(operation) + ": " + e.what());
     return false;
   }
   return true;
@@ -581,7 +581,7 @@ void TCustomWSocket::Connect() {
     RaiseException("Connect: No Protocol Specified");
     return;
   }
-  if (!ResolveForConnect()) return;
+  if (!Resolve("connect", true)) return;
   DeleteBufferedData();
   socket_ = wsock::Socket(socketType_ == kDatagram ? SOCK_DGRAM : SOCK_STREAM, protoNumber_);
   if (socket_ == INVALID_SOCKET) {
@@ -635,25 +635,7 @@ void TCustomWSocket::Listen() {
     SocketError(missing);
     return;
   }
-  try {
-    if (!protoResolved_) {
-      protoNumber_ = WSocketResolveProto(proto_);
-      socketType_ = protoNumber_ == IPPROTO_UDP ? kDatagram : kStream;
-      protoResolved_ = true;
-    }
-    if (!portResolved_) {
-      portNumber_ = WSocketResolvePort(port_, proto_);
-      remote_.sin_port = htons(portNumber_);
-      portResolved_ = true;
-    }
-    if (!addrResolved_) {
-      remote_.sin_addr.s_addr = WSocketResolveHost(addr_);
-      addrResolved_ = true;
-    }
-  } catch (const ESocketException& e) {
-    RaiseException(std::string("listen: ") + e.what());
-    return;
-  }
+  if (!Resolve("listen", false)) return;
   DeleteBufferedData();
   socket_ = wsock::Socket(socketType_ == kDatagram ? SOCK_DGRAM : SOCK_STREAM, protoNumber_);
   if (socket_ == INVALID_SOCKET) {

@@ -133,7 +133,9 @@ class TCustomWSocket {
   // The rule of Addr, Port and Proto: the same text changes nothing, any
   // other is refused unless closed; true when the text was taken.
   bool AssignText(std::string& field, bool& assigned, bool& resolved, const std::string& value, const char* name);
-  bool ResolveForConnect();
+  // Protocol, port, the local port when asked, and address, each only once
+  // per assignment; a failure takes the error path as "operation: ...".
+  bool Resolve(const char* operation, bool localPort);
   bool BindLocal();
   void SetLingerOption();
   void Register(uint32_t mask, SocketKind kind);
