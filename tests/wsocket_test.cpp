@@ -374,5 +374,41 @@ TEST_F(WSocketTest, TcpListenAcceptDupAndStream) {
             1);
 }
 
+// Pause, resume, flush and abort on a TCP pair made with Listen and Dup.
+TEST_F(WSocketTest, PauseResumeFlushAndAbort) {
+  TWSocket server(loop_);
+  server.SetAddr("127.0.0.1");
+  server.SetPort("0");
+  TWSocket accepted(loop_);
+  std::string received;
+  accepted.OnDataAvailable = [&](TCustomWSocket* s, uint16_t) { received += s->ReceiveStr(); };
+  server.OnSessionAvailable = [&](TCustomWSocket* s, uint16_t) { accepted.Dup(s->Accept()); };
+  server.Listen();
+  TWSocket client(loop_);
+  client.SetAddr("127.0.0.1");
+  client.SetPort(std::to_string(test::BoundPort(server.HSocket())));
+  client.Connect();
+  ASSERT_TRUE(RunUntil(loop_, [&] { return accepted.State() == wsConnected && client.State() == wsConnected; }));
+
+  accepted.Pause();
+  client.SendStr("while paused");
+  Settle(loop_, 10);
+  EXPECT_TRUE(received.empty());
+  accepted.Resume();
+  ASSERT_TRUE(RunUntil(loop_, [&] { return received == "while paused"; }));
+
+  std::string big(2 << 20, 'f');
+  client.SendStr(big);
+  client.Flush();
+  EXPECT_TRUE(client.AllSent()) << "Flush returns once the buffer is out";
+  ASSERT_TRUE(RunUntil(loop_, [&] { return received.size() == 12 + big.size(); }));
+
+  Record(client);
+  client.Abort();
+  EXPECT_EQ(client.State(), wsClosed);
+  EXPECT_EQ(events_, (std::vector<std::string>{"state connected>closed", "closed 0"}));
+  EXPECT_EQ(client.Proto(), "tcp");
+}
+
 }  // namespace
 }  // namespace ovlar
