@@ -10,7 +10,7 @@ namespace {
 
 const char* StateText(TrayIcon icon) {
   switch (icon) {
-    case TrayIcon::XOn: return "AGWPE link up, idle   ";
+    case TrayIcon::XOn: return "idle                  ";
     case TrayIcon::XOff: return "forwarding            ";
     default: return "AGWPE link unknown    ";
   }
