@@ -721,16 +721,21 @@ void TCustomWSocket::Resume() {
 
 // ---- Name lookups ----
 
-void TCustomWSocket::DnsLookup(const std::string& hostName) {
-  if (hostName.empty()) {
+bool TCustomWSocket::BeginLookup(const std::string& text) {
+  if (text.empty()) {
     RaiseException("DNS lookup: invalid host name.");
     TriggerDnsLookupDone(WSAEINVAL);
-    return;
+    return false;
   }
   if (lookup_ != 0) loop_.Resolver().Cancel(lookup_);
   lookup_ = 0;
   dnsResult_.clear();
   dnsResultList_.clear();
+  return true;
+}
+
+void TCustomWSocket::DnsLookup(const std::string& hostName) {
+  if (!BeginLookup(hostName)) return;
   const uint32_t addr = wsock::InetAddr(hostName);
   if (addr != INADDR_NONE) {
     dnsResult_ = wsock::InetNtoa(addr);
@@ -742,15 +747,7 @@ void TCustomWSocket::DnsLookup(const std::string& hostName) {
 }
 
 void TCustomWSocket::ReverseDnsLookup(const std::string& hostAddr) {
-  if (hostAddr.empty()) {
-    RaiseException("DNS lookup: invalid host name.");
-    TriggerDnsLookupDone(WSAEINVAL);
-    return;
-  }
-  if (lookup_ != 0) loop_.Resolver().Cancel(lookup_);
-  lookup_ = 0;
-  dnsResult_.clear();
-  dnsResultList_.clear();
+  if (!BeginLookup(hostAddr)) return;
   const std::string dotted = wsock::InetNtoa(wsock::InetAddr(hostAddr));
   lookup_ = loop_.Resolver().Start(AsyncResolver::Kind::Address, dotted, "",
                                    [this](AsyncResolver::Handle h, const LookupResult& r) { OnLookupDone(h, r, true); });

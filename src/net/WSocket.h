@@ -144,6 +144,8 @@ class TCustomWSocket {
   void TryToSend();
   void AppendToSendBuffer(const char* data, int length);
   void DeleteBufferedData() { buffers_.clear(); }
+  // Refuses an empty text, cancels a pending lookup and clears the results.
+  bool BeginLookup(const std::string& text);
   void OnLookupDone(AsyncResolver::Handle handle, const LookupResult& result, bool reverse);
   // Runs a loop-delivered callback inside the background-exception guard.
   template <class F>
