@@ -328,6 +328,12 @@ TEST_F(WSocketTest, ForwardLookups) {
   s.OnError = [](TCustomWSocket*) {};
   s.DnsLookup("");
   EXPECT_EQ(done.back(), WSAEINVAL);
+
+  s.ReverseDnsLookup("127.0.0.1");
+  ASSERT_TRUE(RunUntil(loop_, [&] { return done.size() == 5; }));
+  EXPECT_EQ(done.back(), 0);
+  EXPECT_EQ(s.DnsResultList().size(), 1u);
+  EXPECT_FALSE(s.DnsResult().empty());
 }
 
 // A TCP pair made of the component's own listener, Accept and Dup.
