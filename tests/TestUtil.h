@@ -12,24 +12,34 @@
 
 namespace ovlar::test {
 
-// Creates a fresh directory and makes it the working directory while alive.
-class ScratchDir {
+// A fresh directory under /tmp, removed with everything in it at the end.
+class TempDir {
  public:
-  ScratchDir() {
-    char pattern[] = "/tmp/ovlar-test-XXXXXX";
-    path_ = mkdtemp(pattern);
-    old_ = std::filesystem::current_path();
-    std::filesystem::current_path(path_);
+  explicit TempDir(const std::string& prefix = "ovlar-test") {
+    std::string pattern = "/tmp/" + prefix + "-XXXXXX";
+    path_ = mkdtemp(pattern.data()) ? pattern : std::string();
   }
-  ~ScratchDir() {
-    std::filesystem::current_path(old_);
+  ~TempDir() {
     std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
   }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
   const std::string& Path() const { return path_; }
 
  private:
   std::string path_;
+};
+
+// A fresh directory that is the working directory while alive.
+class ScratchDir {
+ public:
+  ScratchDir() : old_(std::filesystem::current_path()) { std::filesystem::current_path(dir_.Path()); }
+  ~ScratchDir() { std::filesystem::current_path(old_); }
+  const std::string& Path() const { return dir_.Path(); }
+
+ private:
+  TempDir dir_;
   std::filesystem::path old_;
 };
 

@@ -249,6 +249,8 @@ class TCustomSocksWSocket : public TCustomWSocket {
 
  private:
   enum class Phase { None, Connecting, Greeting, Auth, Request, Done };
+  // The rule of the SOCKS settings: refused unless closed; true when taken.
+  bool SetClosedOnly(std::string& field, const std::string& value, const char* what);
   void SendGreeting();
   void SendAuth();
   void SendRequest();

@@ -42,32 +42,25 @@ std::pair<int, std::string> Socks5Failure(uint8_t code) {
 
 }  // namespace
 
-void TCustomSocksWSocket::SetSocksServer(const std::string& value) {
-  if (value == socksServer_) return;
+bool TCustomSocksWSocket::SetClosedOnly(std::string& field, const std::string& value, const char* what) {
+  if (value == field) return false;
   if (State() != wsClosed) {
-    RaiseException("Can't change socks server if not closed");
-    return;
+    RaiseException(std::string("Can't change socks ") + what + " if not closed");
+    return false;
   }
-  socksServer_ = TrimBlanks(value);
+  field = value;
+  return true;
+}
+
+void TCustomSocksWSocket::SetSocksServer(const std::string& value) {
+  if (SetClosedOnly(socksServer_, value, "server")) socksServer_ = TrimBlanks(socksServer_);
 }
 
 void TCustomSocksWSocket::SetSocksPort(const std::string& value) {
-  if (value == socksPort_) return;
-  if (State() != wsClosed) {
-    RaiseException("Can't change socks port if not closed");
-    return;
-  }
-  socksPort_ = TrimBlanks(value);
+  if (SetClosedOnly(socksPort_, value, "port")) socksPort_ = TrimBlanks(socksPort_);
 }
 
-void TCustomSocksWSocket::SetSocksLevel(const std::string& value) {
-  if (value == socksLevel_) return;
-  if (State() != wsClosed) {
-    RaiseException("Can't change socks level if not closed");
-    return;
-  }
-  socksLevel_ = value;
-}
+void TCustomSocksWSocket::SetSocksLevel(const std::string& value) { SetClosedOnly(socksLevel_, value, "level"); }
 
 void TCustomSocksWSocket::ResetToDefaults() {
   TCustomWSocket::ResetToDefaults();

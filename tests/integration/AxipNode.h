@@ -32,8 +32,6 @@ class AxipNode {
  public:
   // udpPort: where the node receives AXIP; peer, peerPort: where it sends.
   AxipNode(uint16_t udpPort, const std::string& peer, uint16_t peerPort, const std::string& netns = "") {
-    char pattern[] = "/tmp/ovlar-ipd-XXXXXX";
-    dir_ = mkdtemp(pattern);
     std::ofstream(dir_ + "/ax25ipd.conf") << "socket udp " << udpPort << "\nmode tnc\ndevice " << dir_
                                           << "/kiss0\nspeed 9600\nloglevel 2\nbroadcast QST-0 NODES-0\n"
                                           << "route axdef " << peer << " udp " << peerPort << " bd\n";
@@ -54,7 +52,6 @@ class AxipNode {
     close(pty_);
     ipd_.Stop(SIGKILL);
     socat_.Stop(SIGKILL);
-    std::system(("rm -rf '" + dir_ + "'").c_str());
   }
   bool Ok() const { return pty_ >= 0 && ipd_.Running(); }
   // A frame the node hands to its KISS side (as the XNet node would send).
@@ -83,7 +80,8 @@ class AxipNode {
   }
 
  private:
-  std::string dir_;
+  TempDir tempDir_{"ovlar-ipd"};
+  const std::string dir_ = tempDir_.Path();
   Process socat_;
   Process ipd_;
   int pty_ = -1;

@@ -15,6 +15,7 @@
 
 #include "Process.h"
 #include "SocketTestUtil.h"
+#include "TestUtil.h"
 
 namespace ovlar::test {
 
@@ -56,8 +57,6 @@ inline bool HaveProgram(const char* name) {
 class DirewolfPair {
  public:
   DirewolfPair() : portA_(FreeTcpPort()), portB_(FreeTcpPort()) {
-    char pattern[] = "/tmp/ovlar-dw-XXXXXX";
-    dir_ = mkdtemp(pattern);
     mkfifo((dir_ + "/a2b").c_str(), 0600);
     mkfifo((dir_ + "/b2a").c_str(), 0600);
     // Holding both FIFOs open keeps a dying instance from killing the other.
@@ -75,7 +74,6 @@ class DirewolfPair {
     b_.Stop(SIGKILL);
     close(holdA_);
     close(holdB_);
-    std::system(("rm -rf '" + dir_ + "'").c_str());
   }
   uint16_t PortA() const { return portA_; }
   uint16_t PortB() const { return portB_; }
@@ -102,7 +100,8 @@ class DirewolfPair {
     return WaitFor([&] { return TcpListening(port); });
   }
 
-  std::string dir_;
+  TempDir tempDir_{"ovlar-dw"};
+  const std::string dir_ = tempDir_.Path();
   uint16_t portA_;
   uint16_t portB_;
   int holdA_ = -1;

@@ -15,12 +15,9 @@ namespace ovlar::test {
 class OvlarProcess {
  public:
   OvlarProcess() {
-    char pattern[] = "/tmp/ovlar-run-XXXXXX";
-    dir_ = mkdtemp(pattern);
   }
   ~OvlarProcess() {
     process_.Stop(SIGKILL);
-    std::system(("rm -rf '" + dir_ + "'").c_str());
   }
   const std::string& Dir() const { return dir_; }
   bool Start(const std::string& ini) {
@@ -36,7 +33,8 @@ class OvlarProcess {
   }
 
  private:
-  std::string dir_;
+  TempDir tempDir_{"ovlar-run"};
+  const std::string dir_ = tempDir_.Path();
   Process process_;
 };
 

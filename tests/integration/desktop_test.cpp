@@ -32,11 +32,11 @@ class DesktopTest : public ::testing::Test {
     for (display_ = 90; access(("/tmp/.X11-unix/X" + std::to_string(display_)).c_str(), F_OK) == 0;) ++display_;
     env_ = "DISPLAY=:" + std::to_string(display_);
     ASSERT_TRUE(xvfb_.Start({"Xvfb", ":" + std::to_string(display_), "-screen", "0", "640x480x24", "-nolisten", "tcp"},
-                            {}, "", "/tmp/ovlar-xvfb.log"));
+                            {}, "", logs_.Path() + "/xvfb.log"));
     ASSERT_TRUE(WaitFor([&] { return access(("/tmp/.X11-unix/X" + std::to_string(display_)).c_str(), F_OK) == 0; }));
     ASSERT_TRUE(tray_.Start({"trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request", "--height",
                              "32"},
-                            {env_}, "", "/tmp/ovlar-trayer.log"));
+                            {env_}, "", logs_.Path() + "/trayer.log"));
     std::system(("mkdir -p '" + std::string(OVLAR_SCREENS_DIR) + "'").c_str());
   }
 
@@ -105,6 +105,7 @@ class DesktopTest : public ::testing::Test {
     Sh("xdotool key " + keys);
   }
 
+  TempDir logs_{"ovlar-x"};
   int display_ = 90;
   std::string env_;
   Process xvfb_;
