@@ -228,11 +228,12 @@ TEST_F(DirectBridge, RoundTripAndRange) {
 // channel range of ports 1 and 2.
 class CacheBridge : public BridgeFixture {
  protected:
-  void SetUp() override {
+  void SetUp() override { StartCache("", "4;Port1;Port2;Loopback port;Port4;"); }
+  void StartCache(const std::string& general, const std::string& ports) {
     port_ = FreeUdpPort();
-    Start("[OVLAR]\nMODE=1\n[AGW]\nDEFPORT=1\n[XNET]\nADDRESS=127.0.0.2\nPORT=" + std::to_string(port_) +
-          "\nRADIOPORT=1\nCHANNELS=2\n[ROUTES]\nSTATIC-7=2\n");
-    Connect("4;Port1;Port2;Loopback port;Port4;");
+    Start("[OVLAR]\nMODE=1\n" + general + "\n[AGW]\nDEFPORT=1\n[XNET]\nADDRESS=127.0.0.2\nPORT=" +
+          std::to_string(port_) + "\nRADIOPORT=1\nCHANNELS=2\n[ROUTES]\nSTATIC-7=2\n");
+    Connect(ports);
   }
   // A datagram from the node, and the raw frames it made AGWPE send.
   // Heard frames come back from the bridge's own listener (it listens on
@@ -336,6 +337,37 @@ TEST_F(CacheBridge, ManyPortsNeverReadPastTheTable) {
   const std::string ui = Ax25Frame("NOBODY", 0, "XNODE", 0, 0x03);
   EXPECT_EQ(FromNode(ui).size(), 2u) << "the channel range still limits the ports";
 }
+
+// Which learned entries route a frame: with a loopback port at the engine
+// all but those heard on it; without one only with LEARN on.
+struct LearnCase {
+  const char* general;
+  const char* ports;
+  int heardOn2;   // where a frame for a station heard on port 2 goes
+  int heardOn3;   // and for one heard on port 3
+};
+
+class LearnBridge : public CacheBridge, public ::testing::WithParamInterface<LearnCase> {
+ protected:
+  void SetUp() override { StartCache(GetParam().general, GetParam().ports); }
+};
+
+TEST_P(LearnBridge, LearnedEntriesCountAsTheKeyAndTheEngineSay) {
+  EXPECT_EQ(form_->Learn(), std::string(GetParam().general) == "LEARN=on");
+  form_->Isrt(2, "HEARD", 0);
+  form_->Isrt(3, "THREE", 0);
+  EXPECT_EQ(form_->GetCache(std::string(1, '\0') + Ax25Frame("HEARD", 0, "XNODE", 0, 0x00)), GetParam().heardOn2);
+  EXPECT_EQ(form_->GetCache(std::string(1, '\0') + Ax25Frame("THREE", 0, "XNODE", 0, 0x00)), GetParam().heardOn3);
+  const std::string toHeard = Ax25Frame("HEARD", 0, "XNODE", 0, 0x00, "x");
+  EXPECT_EQ(FromNode(toHeard), Lines{std::to_string(GetParam().heardOn2) + ":" + std::string(1, '\0') + toHeard});
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, LearnBridge,
+                         ::testing::Values(LearnCase{"", "4;Port1;Port2;Loopback port;Port4;", 2, 1},
+                                           LearnCase{"LEARN=on", "4;Port1;Port2;Loopback port;Port4;", 2, 1},
+                                           LearnCase{"", "3;Port1;Port2;Port3;", 1, 1},
+                                           LearnCase{"LEARN=on", "3;Port1;Port2;Port3;", 2, 3},
+                                           LearnCase{"LEARN=off", "3;Port1;Port2;Port3;", 1, 1}));
 
 // The link: AGWPE is not there at start.
 class RecoverBridge : public BridgeFixture {

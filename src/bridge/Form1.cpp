@@ -16,6 +16,12 @@ constexpr const char* kProduct = "Ovlar 1.00.00";
 // Numeric settings fall back to their default when they are not all digits.
 int32_t NumericOr(const std::string& text, int32_t def) { return IsNumeric(text) ? StrToInt(text) : def; }
 
+// YES, TRUE or ON in any case; anything else is off.
+bool SwitchOn(const std::string& text) {
+  const std::string upper = UpperText(text);
+  return upper == "YES" || upper == "TRUE" || upper == "ON";
+}
+
 // Parameter names padded so that the values line up in one column.
 std::string Param(const std::string& name) { return PadRight("      " + name, 19, ' '); }
 
@@ -69,8 +75,8 @@ void TForm1::ReadSettings(std::vector<std::string>& routes, std::vector<std::str
   FLogFile = ini.ReadString("OVLAR", "LOGFILE", "OVLAR.LOG");
   FMode = static_cast<uint8_t>(std::min(NumericOr(ini.ReadString("OVLAR", "MODE", "2"), kModeMap), int32_t{kModeMap}));
   FTrace = NumericOr(ini.ReadString("OVLAR", "TRACE", "0"), 0);
-  const std::string recover = UpperText(ini.ReadString("OVLAR", "RECOVER", "YES"));
-  FRecover = recover == "YES" || recover == "TRUE" || recover == "ON";
+  FRecover = SwitchOn(ini.ReadString("OVLAR", "RECOVER", "YES"));
+  FLearn = SwitchOn(ini.ReadString("OVLAR", "LEARN", "NO"));
   FAGWAddress = ini.ReadString("AGW", "ADDRESS", "127.0.0.1");
   FAGWHostName = ini.ReadString("AGW", "HOSTNAME", "");
   FAGWLogin = ini.ReadString("AGW", "LOGIN", "");
@@ -94,6 +100,7 @@ void TForm1::WriteParameters() {
   Log(Param("TRACE:") + std::to_string(FTrace));
   Log(Param("RECOVER:") + BoolText(FRecover));
   Log(Param("MODE:") + std::to_string(FMode));
+  if (FLearn) Log(Param("LEARN:") + BoolText(FLearn));
   Log("  AGWPE");
   Log(Param("HOST:") + FAGWHostName);
   Log(Param("ADDRESS:") + FAGWAddress);

@@ -71,6 +71,7 @@ class TForm1 {
   bool ConfigError() const { return FConfigError; }
   uint8_t Mode() const { return FMode; }
   bool Recover() const { return FRecover; }
+  bool Learn() const { return FLearn; }
   const std::array<TXNet, kXNetEntries + 1>& XNet() const { return FXNet; }
   TWSocket* Listener(int entry) const { return FSockets.at(static_cast<size_t>(entry)).get(); }
   const TCacheList& Cache() const { return FCache; }
@@ -90,6 +91,8 @@ class TForm1 {
   void LoadXNetPorts(const std::vector<std::string>& ports);
   void CreateDesktopObjects();
   void FormDestroy();
+  // Whether a dynamic cache entry heard on this port may route a frame.
+  bool LearnedCounts(int32_t heardPort) const;
   void LinkLost(const char* event);
   void ShowIcon(TrayIcon icon);
   void SendDatagram(const std::string& datagram, int32_t port);
@@ -112,6 +115,8 @@ class TForm1 {
   std::unique_ptr<TAboutDlg> hAboutDlg;
   bool FReady = false;
   bool FRecover = true;
+  // Learned cache entries count without a loopback port at the engine.
+  bool FLearn = false;
   bool FConfigError = false;
   std::unique_ptr<TWSocket> FUDPClient;
   std::unique_ptr<TL2> FL2;

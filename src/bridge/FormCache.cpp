@@ -80,7 +80,7 @@ int32_t TForm1::GetCache(const std::string& data) {
     for (const TCache* entry : FCache.OfStation(key)) {
       Log("<L2> GetCache: Hit with Call(" + entry->Station + ") Port(" + std::to_string(entry->HeardPort) + ")", 3);
       if (entry->Fixed == 1) return entry->HeardPort;
-      if (FL2->LoopbackFound() && entry->HeardPort != FL2->LoopbackPort()) {
+      if (LearnedCounts(entry->HeardPort)) {
         ++hits;
         candidate = entry->HeardPort;
       }
@@ -99,6 +99,13 @@ int32_t TForm1::GetCache(const std::string& data) {
     Log("<L2> Exception on module GetCache");
     return FDefPort;
   }
+}
+
+bool TForm1::LearnedCounts(int32_t heardPort) const {
+  // What the loopback port hears was sent by the engine itself, never a
+  // station's whereabouts.
+  if (FL2->LoopbackFound()) return heardPort != FL2->LoopbackPort();
+  return FLearn;
 }
 
 TCache* TForm1::Isrt(int32_t port, const std::string& call, uint8_t fixed) {

@@ -53,7 +53,7 @@ void TForm1::OnPort(TL2* sender) {
   try {
     Log("<L2> Event <OnPort> AGWPE(" + sender->CallSign() + ")");
     FReady = true;
-    if (FMode != kModeCache || !sender->LoopbackFound()) return;
+    if (FMode != kModeCache || !(sender->LoopbackFound() || FLearn)) return;
     // Only 16 ports have heard lists, whatever count AGWPE reported.
     const int32_t ports = std::min(sender->PortCount(), int32_t{kMaxPorts});
     for (int32_t i = 1; i <= ports; ++i) {
