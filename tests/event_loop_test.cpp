@@ -2,9 +2,12 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/EventLoop.h"
@@ -149,6 +152,115 @@ TEST_F(LoopTest, DescriptorReadinessAndUnwatchInsideTheHandler) {
   close(fds[0]);
   close(fds[1]);
 }
+
+// Counts what the loop asks of its poller and hands out scripted events.
+class CountingPoller : public Poller {
+ public:
+  void Update(int fd, bool read, bool write, bool fresh) override {
+    if (fd == failing) throw std::system_error(EBADF, std::system_category(), "epoll_ctl");
+    calls.push_back("update " + std::to_string(fd) + (read ? " r" : "") + (write ? " w" : "") +
+                    (fresh ? " fresh" : ""));
+  }
+  void Remove(int fd) override { calls.push_back("remove " + std::to_string(fd)); }
+  std::vector<PollEvent> Wait(int) override { return std::exchange(ready, {}); }
+  int Descriptor() const override { return -1; }
+
+  std::vector<std::string> calls;
+  std::vector<PollEvent> ready;
+  int failing = -1;
+};
+
+class FakePollerTest : public ::testing::Test {
+ protected:
+  FakePollerTest() {
+    auto poller = std::make_unique<CountingPoller>();
+    poller_ = poller.get();
+    loop_ = std::make_unique<EventLoop>(&clock_, std::move(poller));
+    loop_->RunOnce(0);  // the loop's own wake-up descriptor
+    poller_->calls.clear();
+  }
+  EventLoop::FdHandler Note(const std::string& name) {
+    return [this, name](const PollEvent&) { fired_.push_back(name); };
+  }
+
+  ManualClock clock_;
+  CountingPoller* poller_;
+  std::unique_ptr<EventLoop> loop_;
+  std::vector<std::string> fired_;
+};
+
+TEST_F(FakePollerTest, ANumberReusedWithinOneEventIsRegisteredAnewAndHearsNothingOfTheOld) {
+  loop_->WatchFd(7, true, false, Note("old 7"));
+  loop_->WatchFd(8, true, false, [this](const PollEvent&) {
+    fired_.push_back("8");
+    // The socket on 7 is closed and a new one gets its number.
+    loop_->UnwatchFd(7);
+    loop_->WatchFd(7, false, true, Note("new 7"));
+  });
+  loop_->RunOnce(0);
+  std::sort(poller_->calls.begin(), poller_->calls.end());
+  EXPECT_EQ(poller_->calls, (std::vector<std::string>{"update 7 r fresh", "update 8 r fresh"}));
+  poller_->calls.clear();
+  poller_->ready = {{8, true, false, false}, {7, true, false, false}};
+  loop_->RunOnce(0);
+  EXPECT_EQ(fired_, std::vector<std::string>{"8"}) << "the event polled for the old socket is dropped";
+  loop_->RunOnce(0);
+  EXPECT_EQ(poller_->calls, std::vector<std::string>{"update 7 w fresh"});
+}
+
+TEST_F(FakePollerTest, ASocketOpenedAndClosedWithinOneEventCostsNoPollerCall) {
+  loop_->WatchFd(8, true, false, [this](const PollEvent&) {
+    loop_->WatchFd(9, true, false, Note("9"));
+    loop_->UpdateFd(9, true, true);
+    loop_->UnwatchFd(9);
+    loop_->WatchFd(10, true, false, Note("10"));
+    loop_->UpdateFd(10, true, true);
+  });
+  loop_->RunOnce(0);
+  poller_->calls.clear();
+  poller_->ready = {{8, true, false, false}};
+  loop_->RunOnce(0);
+  loop_->RunOnce(0);
+  EXPECT_EQ(poller_->calls, std::vector<std::string>{"update 10 r w fresh"});
+}
+
+TEST_F(FakePollerTest, ARefusedRegistrationIsRaisedAfterTheOthersAreApplied) {
+  poller_->failing = 5;
+  loop_->WatchFd(5, true, false, Note("5"));
+  loop_->WatchFd(6, true, false, Note("6"));
+  EXPECT_THROW(loop_->RunOnce(0), std::system_error);
+  EXPECT_EQ(poller_->calls, std::vector<std::string>{"update 6 r fresh"});
+  poller_->ready = {{6, true, false, false}};
+  loop_->RunOnce(0);
+  EXPECT_EQ(fired_, std::vector<std::string>{"6"}) << "the loop goes on after the failure";
+}
+
+TEST(LoopErrors, WatchingAClosedDescriptorIsRaised) {
+  EventLoop loop;
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[0]);
+  close(fds[1]);
+  loop.WatchFd(fds[0], true, false, [](const PollEvent&) {});
+  EXPECT_THROW(loop.RunOnce(0), std::system_error);
+}
+
+#ifndef NDEBUG
+TEST(LoopNesting, ATurnInsideATurnStopsADebugBuildUnlessAllowed) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EventLoop loop;
+  int nested = 0;
+  loop.Post([&] {
+    const EventLoop::NestedTurns allowed(loop);
+    loop.RunOnce(0);
+    ++nested;
+  });
+  loop.RunOnce(0);
+  EXPECT_EQ(nested, 1);
+  loop.Post([&] { loop.RunOnce(0); });
+  EXPECT_DEATH(loop.RunOnce(0), "NestedTurns");
+}
+#endif
 
 TEST(LoopSignals, TerminationSignalArrivesAsAnEvent) {
   EventLoop loop;

@@ -1,12 +1,13 @@
 // The synchronous layer: waiting in place while the event loop runs.
 #include <algorithm>
 
-#include "net/WSocket.h"
+#include "net/WSocketSync.h"
 
 namespace ovlar {
 
 int TCustomSyncWSocket::WaitUntilReady(const bool& doneFlag, int timeoutMs) {
   const int64_t deadline = Loop().Now() + timeoutMs;
+  const EventLoop::NestedTurns nested(Loop());
   while (!doneFlag) {
     if (Loop().Quitting()) {
       // The end of the application is left for the loop's owner to carry

@@ -2,9 +2,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
-#include <stdexcept>
-#include <string>
+#include <system_error>
 #include <unordered_map>
 
 #include "platform/Poller.h"
@@ -13,10 +11,15 @@ namespace ovlar {
 
 namespace {
 
+[[noreturn]] void RaiseErrno(const char* call) { throw std::system_error(errno, std::system_category(), call); }
+
+// The number was closed, or never registered: its registration is gone.
+bool AlreadyGone(int err) { return err == EBADF || err == ENOENT; }
+
 class EpollPoller : public Poller {
  public:
   EpollPoller() : epfd_(epoll_create1(EPOLL_CLOEXEC)) {
-    if (epfd_ < 0) throw std::runtime_error(std::string("epoll_create1: ") + std::strerror(errno));
+    if (epfd_ < 0) RaiseErrno("epoll_create1");
   }
   ~EpollPoller() override { close(epfd_); }
 
@@ -26,7 +29,7 @@ class EpollPoller : public Poller {
     ev.data.fd = fd;
     auto it = interest_.find(fd);
     if (fresh && it != interest_.end()) {
-      epoll_ctl(epfd_, EPOLL_CTL_DEL, fd, nullptr);
+      if (epoll_ctl(epfd_, EPOLL_CTL_DEL, fd, nullptr) != 0 && !AlreadyGone(errno)) RaiseErrno("epoll_ctl");
       interest_.erase(it);
       it = interest_.end();
     }
@@ -36,20 +39,22 @@ class EpollPoller : public Poller {
     int rc = epoll_ctl(epfd_, it != interest_.end() ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &ev);
     if (rc != 0 && errno == ENOENT) rc = epoll_ctl(epfd_, EPOLL_CTL_ADD, fd, &ev);
     if (rc != 0 && errno == EEXIST) rc = epoll_ctl(epfd_, EPOLL_CTL_MOD, fd, &ev);
-    if (rc == 0) {
-      interest_[fd] = ev.events;
-    } else {
+    if (rc != 0) {
       interest_.erase(fd);
+      RaiseErrno("epoll_ctl");
     }
+    interest_[fd] = ev.events;
   }
 
   void Remove(int fd) override {
-    if (interest_.erase(fd) != 0) epoll_ctl(epfd_, EPOLL_CTL_DEL, fd, nullptr);
+    if (interest_.erase(fd) == 0) return;
+    if (epoll_ctl(epfd_, EPOLL_CTL_DEL, fd, nullptr) != 0 && !AlreadyGone(errno)) RaiseErrno("epoll_ctl");
   }
 
   std::vector<PollEvent> Wait(int timeoutMs) override {
     epoll_event events[64];
     const int n = epoll_wait(epfd_, events, 64, timeoutMs);
+    if (n < 0 && errno != EINTR) RaiseErrno("epoll_wait");
     std::vector<PollEvent> ready;
     for (int i = 0; i < n; ++i) {
       const uint32_t e = events[i].events;

@@ -6,18 +6,30 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cassert>
+#include <cerrno>
 #include <climits>
+#include <exception>
+#include <system_error>
 #include <vector>
 
 namespace ovlar {
 
-EventLoop::EventLoop(Clock* clock)
+namespace {
+
+[[noreturn]] void RaiseErrno(const char* call) { throw std::system_error(errno, std::system_category(), call); }
+
+}  // namespace
+
+EventLoop::EventLoop(Clock* clock, std::unique_ptr<Poller> poller)
     : ownClock_(clock ? nullptr : std::make_unique<SteadyClock>()),
       clock_(clock ? clock : ownClock_.get()),
-      poller_(Poller::Create()),
+      poller_(poller ? std::move(poller) : Poller::Create()),
       now_(clock_->NowMs()) {
+  // Without it, work posted from the resolver's thread would never wake the loop.
   wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (wakeFd_ >= 0) WatchFd(wakeFd_, true, false, [this](const PollEvent&) { DrainWakeups(); });
+  if (wakeFd_ < 0) RaiseErrno("eventfd");
+  WatchFd(wakeFd_, true, false, [this](const PollEvent&) { DrainWakeups(); });
 }
 
 EventLoop::~EventLoop() {
@@ -50,14 +62,24 @@ void EventLoop::UnwatchFd(int fd) {
 }
 
 void EventLoop::ApplyChanges() {
-  for (const auto& [fd, change] : changes_) {
-    if (change.watched) {
-      poller_->Update(fd, change.read, change.write, change.fresh);
-    } else {
-      poller_->Remove(fd);
+  std::unordered_map<int, Interest> changes;
+  changes.swap(changes_);
+  // One refused descriptor must not keep the others from their interest:
+  // all are applied, then the first failure is raised.
+  std::exception_ptr failure;
+  for (const auto& [fd, change] : changes) {
+    try {
+      if (change.watched) {
+        poller_->Update(fd, change.read, change.write, change.fresh);
+        registered_.insert(fd);
+      } else if (registered_.erase(fd) != 0) {
+        poller_->Remove(fd);
+      }
+    } catch (const std::system_error&) {
+      if (!failure) failure = std::current_exception();
     }
   }
-  changes_.clear();
+  if (failure) std::rethrow_exception(failure);
 }
 
 EventLoop::TimerId EventLoop::StartTimer(int64_t intervalMs, Callback callback) {
@@ -120,7 +142,9 @@ void EventLoop::HandleSignals(std::initializer_list<int> signos, std::function<v
   sigemptyset(&mask);
   for (int s : signos) sigaddset(&mask, s);
   pthread_sigmask(SIG_BLOCK, &mask, nullptr);
-  signalFd_ = signalfd(signalFd_, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
+  const int fd = signalfd(signalFd_, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
+  if (fd < 0) RaiseErrno("signalfd");
+  signalFd_ = fd;
   signalHandler_ = std::move(handler);
   WatchFd(signalFd_, true, false, [this](const PollEvent&) {
     signalfd_siginfo info;
@@ -176,6 +200,12 @@ void EventLoop::RunPosted() {
 }
 
 void EventLoop::RunOnce(int maxWaitMs) {
+  assert((depth_ == 0 || depth_ == nestedAt_) && "a turn started inside a turn without NestedTurns");
+  struct Depth {
+    int& depth;
+    explicit Depth(int& d) : depth(++d) {}
+    ~Depth() { --depth; }
+  } depth(depth_);
   DispatchFds(PollTimeout(maxWaitMs));
   FireTimers();
   RunPosted();

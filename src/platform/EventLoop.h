@@ -3,6 +3,25 @@
 // calls Run. Everything but PostFromAnyThread is for that thread only.
 // Callbacks may stop timers, unwatch descriptors or post work, including
 // their own, while they run; the loop never calls a stopped one again.
+//
+// One turn (RunOnce) has three phases, always in this order:
+//   1. I/O: pending interest changes reach the poller, the loop waits (no
+//      longer than the next timer or posted work allows), then calls the
+//      handler of every descriptor that became ready.
+//   2. Timers: every timer due at the turn's time, earliest deadline first;
+//      a tick missed while the loop was busy is not repeated.
+//   3. Posted work: what was posted before this phase began, in order;
+//      work posted by that work waits for the next turn.
+// Turns do not nest, with two exceptions that exist to wait in place: the
+// synchronous wait of the socket layer and a socket's Flush run nested
+// turns inside a handler, under a NestedTurns scope. Any other turn started
+// from inside a turn is a fault, and debug builds stop on it. A modal box
+// of the desktop keeps the loop turning only when it was not opened from
+// inside a turn (see the Qt front end's pump).
+// A failing platform call of the loop (eventfd, signalfd, epoll_ctl,
+// epoll_wait) raises std::system_error: from the constructor, from
+// HandleSignals, or out of RunOnce, where a handler running nested turns
+// catches it with the rest of its failures and Run's caller sees the rest.
 #pragma once
 #include <cstdint>
 #include <deque>
@@ -12,6 +31,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/AsyncResolver.h"
 #include "platform/Clock.h"
@@ -25,8 +45,9 @@ class EventLoop {
   using FdHandler = std::function<void(const PollEvent&)>;
   using TimerId = uint64_t;
 
-  // Without a clock the loop uses the monotonic system clock.
-  explicit EventLoop(Clock* clock = nullptr);
+  // Without a clock the loop uses the monotonic system clock; without a
+  // poller, epoll.
+  explicit EventLoop(Clock* clock = nullptr, std::unique_ptr<Poller> poller = nullptr);
   ~EventLoop();
   EventLoop(const EventLoop&) = delete;
   EventLoop& operator=(const EventLoop&) = delete;
@@ -74,6 +95,19 @@ class EventLoop {
   int Descriptor() const { return poller_->Descriptor(); }
   void ApplyChanges();
 
+  // Allows the turns run while it lives, from inside the current turn.
+  class NestedTurns {
+   public:
+    explicit NestedTurns(EventLoop& loop) : loop_(loop), saved_(loop.nestedAt_) { loop.nestedAt_ = loop.depth_; }
+    ~NestedTurns() { loop_.nestedAt_ = saved_; }
+    NestedTurns(const NestedTurns&) = delete;
+    NestedTurns& operator=(const NestedTurns&) = delete;
+
+   private:
+    EventLoop& loop_;
+    int saved_;
+  };
+
  private:
   struct Watch {
     FdHandler handler;
@@ -104,8 +138,11 @@ class EventLoop {
   std::unique_ptr<Poller> poller_;
   int64_t now_;
   bool quit_ = false;
+  int depth_ = 0;     // turns running now, nested ones included
+  int nestedAt_ = 0;  // the depth from which a nested turn may start
   std::unordered_map<int, std::shared_ptr<Watch>> watches_;
   std::unordered_map<int, Interest> changes_;
+  std::unordered_set<int> registered_;  // what the poller has been given
   std::map<TimerId, std::shared_ptr<Timer>> timers_;
   TimerId nextTimer_ = 1;
   std::deque<Callback> posted_;

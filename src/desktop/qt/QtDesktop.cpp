@@ -81,12 +81,24 @@ QtDesktop::~QtDesktop() {
   if (tray_) tray_->hide();
 }
 
+// A modal box keeps the program's loop turning only when it was opened
+// outside a turn: from a menu item (those run from Qt's own queue) or during
+// start-up. A box opened by a handler inside a turn runs Qt's nested loop,
+// whose pumps this guard turns away, because a turn inside a turn is not
+// allowed; the program's loop then waits until the box is closed.
 void QtDesktop::Pump() {
   if (pumping_) return;
   pumping_ = true;
-  loop_.RunOnce(0);
-  loop_.ApplyChanges();
+  try {
+    loop_.RunOnce(0);
+    loop_.ApplyChanges();
+  } catch (...) {
+    // Nothing may be thrown through Qt; Exec raises it once Qt's loop is left.
+    failure_ = std::current_exception();
+    QApplication::quit();
+  }
   pumping_ = false;
+  if (failure_) return;
   if (loop_.Quitting()) {
     QApplication::quit();
     return;
@@ -102,7 +114,9 @@ void QtDesktop::Pump() {
 int QtDesktop::Exec() {
   if (loop_.Quitting()) return 0;
   Pump();
-  return QApplication::exec();
+  const int result = failure_ ? 0 : QApplication::exec();
+  if (failure_) std::rethrow_exception(failure_);
+  return result;
 }
 
 void QtDesktop::ShowMainWindowUnlessHidden() {

@@ -9,6 +9,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWidget>
+#include <exception>
 #include <memory>
 
 #include "platform/Desktop.h"
@@ -21,7 +22,8 @@ class QtDesktop : public Desktop {
   explicit QtDesktop(EventLoop& loop);
   ~QtDesktop() override;
 
-  // Runs Qt's loop, and with it the program's, until Terminate.
+  // Runs Qt's loop, and with it the program's, until Terminate; raises what
+  // a turn of the program's loop raised.
   int Exec();
   // The next exit confirmation is answered with OK, as for a signal.
   void ConfirmNextExit() { confirmNext_ = true; }
@@ -56,6 +58,7 @@ class QtDesktop : public Desktop {
   bool hidden_ = false;
   bool confirmNext_ = false;
   bool pumping_ = false;
+  std::exception_ptr failure_;
 };
 
 // The picture of a notification-icon state, from the program's resources.
