@@ -2,6 +2,7 @@
 // sleeps for a fixed time: waits end as soon as their condition holds.
 #pragma once
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -14,6 +15,31 @@
 #include "platform/EventLoop.h"
 
 namespace ovlar::test {
+
+// Takes the error stream over while alive; Text is what was written so far.
+class StderrCapture {
+ public:
+  StderrCapture() : saved_(dup(STDERR_FILENO)) {
+    if (pipe2(pipe_, O_NONBLOCK | O_CLOEXEC) == 0) dup2(pipe_[1], STDERR_FILENO);
+  }
+  ~StderrCapture() {
+    dup2(saved_, STDERR_FILENO);
+    for (int fd : {saved_, pipe_[0], pipe_[1]}) close(fd);
+  }
+  StderrCapture(const StderrCapture&) = delete;
+  StderrCapture& operator=(const StderrCapture&) = delete;
+  const std::string& Text() {
+    char buf[512];
+    ssize_t n;
+    while ((n = read(pipe_[0], buf, sizeof buf)) > 0) text_.append(buf, static_cast<size_t>(n));
+    return text_;
+  }
+
+ private:
+  int saved_;
+  int pipe_[2] = {-1, -1};
+  std::string text_;
+};
 
 // Turns the loop until pred holds; false after a generous real-time limit.
 inline bool RunUntil(EventLoop& loop, const std::function<bool()>& pred, int limitMs = 20000) {

@@ -5,7 +5,6 @@
 
 #include "SocketTestUtil.h"
 #include "net/ScktComp.h"
-#include "platform/Application.h"
 #include "platform/WinSock.h"
 
 namespace ovlar {
@@ -81,19 +80,17 @@ TEST_F(ClientSocketTest, RefusedConnectionReportsOnlyTheError) {
   EXPECT_EQ(events_.back(), "connecting") << "a new attempt starts";
 }
 
-TEST_F(ClientSocketTest, AnUnhandledErrorReachesTheApplication) {
+TEST_F(ClientSocketTest, AnUnhandledErrorReachesTheUser) {
   client_.OnError = nullptr;
-  std::vector<std::string> shown;
-  SetApplicationExceptionHandler([&](const std::string& m) { shown.push_back(m); });
+  test::StderrCapture shown;
   uint16_t port;
   {
     TcpServer gone;
     port = gone.Port();
   }
   Open(port);
-  ASSERT_TRUE(RunUntil(loop_, [&] { return !shown.empty(); }));
-  SetApplicationExceptionHandler(nullptr);
-  EXPECT_EQ(shown, std::vector<std::string>{"Asynchronous socket error 10061"});
+  ASSERT_TRUE(RunUntil(loop_, [&] { return !shown.Text().empty(); }));
+  EXPECT_EQ(shown.Text(), "Exception: Asynchronous socket error 10061\n");
   EXPECT_FALSE(client_.Active());
 }
 

@@ -4,11 +4,11 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <strings.h>
 
 #include "net/WSocketResolve.h"
-#include "platform/Application.h"
 #include "platform/WinSock.h"
 
 namespace ovlar {
@@ -21,6 +21,10 @@ constexpr size_t kStreamPiece = 4096;
   throw ESocketError("Windows socket error: " + WSocketErrorDesc(code) + " (" + std::to_string(code) + "), on API '" +
                      api + "'");
 }
+
+// An error that reached the event loop from a notification: nobody up the
+// stack could take it, so the user hears of it on the error stream.
+void ReportToUser(const std::exception& e) { std::fprintf(stderr, "Exception: %s\n", e.what()); }
 
 // Would-block counts as success; any other failure raises.
 void CheckSocketResult(int result, const std::string& api) {
@@ -160,7 +164,7 @@ void TCustomWinSocket::OnLookupDone(const LookupResult& result) {
     }
   } catch (const std::exception& e) {
     if (socket_ != INVALID_SOCKET && !connected_) Disconnect(socket_);
-    ShowApplicationException(e);
+    ReportToUser(e);
   }
 }
 
@@ -188,7 +192,7 @@ void TCustomWinSocket::OnNotify(int socket, uint32_t event, uint16_t error) {
   try {
     HandleNotify(socket, event, error);
   } catch (const std::exception& e) {
-    ShowApplicationException(e);
+    ReportToUser(e);
   }
 }
 
