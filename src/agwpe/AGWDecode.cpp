@@ -2,6 +2,7 @@
 // and events. Each stage guards itself, so one bad frame never stops the
 // stream.
 #include <stdexcept>
+#include <utility>
 
 #include "agwpe/AGWL2.h"
 #include "support/HexStr.h"
@@ -13,7 +14,12 @@ namespace {
 
 constexpr int64_t kPollMs = 60000;
 
-uint8_t Byte(const std::string& s, size_t i) { return static_cast<uint8_t>(s.at(i)); }
+// Out of range throws, which the stage's guard reports.
+uint8_t ByteAtChecked(const std::string& s, size_t i) { return static_cast<uint8_t>(s.at(i)); }
+// Little-endian, as AGWPE sends its numbers.
+uint16_t Word16At(const std::string& s, size_t i) {
+  return static_cast<uint16_t>(ByteAtChecked(s, i) + 256 * ByteAtChecked(s, i + 1));
+}
 
 bool Contains(const std::string& text, const char* what) { return text.find(what) != std::string::npos; }
 
@@ -31,137 +37,156 @@ std::string FirstLine(const std::string& data) {
 
 }  // namespace
 
+// Each kind of frame: its handler and the name its failure line carries.
+// 'D' reports its own failure (two lines); 'I', 'S' and 'T' add the kind.
+struct TL2::FrameHandler {
+  char kind;
+  void (TL2::*handle)(const Frame&);
+  const char* stage;
+  bool withKind = false;
+};
+
+const TL2::FrameHandler TL2::kFrameHandlers[] = {
+    {'K', &TL2::DecodeKiss, "(FrameK)"},
+    {'H', &TL2::DecodeHeard, "(FrameH)"},
+    {'g', &TL2::DecodeParam, "(Frameg)"},
+    {'G', &TL2::DecodePort, "(FrameG)"},
+    {'R', &TL2::DecodeVersion, "(FrameR)"},
+    {'y', &TL2::DecodePortFrames, "(Framey)"},
+    {'X', &TL2::DecodeRegister, "(FrameX)"},
+    {'x', &TL2::DecodeUnregister, "(Framex)"},
+    {'C', &TL2::DecodeConnect, "(FrameC)"},
+    {'d', &TL2::DecodeDisconnect, "(Framed)"},
+    {'D', &TL2::DecodeData, nullptr},
+    {'U', &TL2::DecodeUI, "(FrameU)"},
+    {'I', &TL2::DecodeMonitor, "(FrameTSI)", true},
+    {'S', &TL2::DecodeMonitor, "(FrameTSI)", true},
+    {'T', &TL2::DecodeMonitor, "(FrameTSI)", true},
+};
+
 void TL2::Decode(uint8_t port, uint8_t cPid, char kind, std::string szFrom, std::string szTo, int32_t length,
                  const std::string& data) {
-  const std::string k(1, kind);
+  Frame frame{port, cPid, kind, std::move(szFrom), std::move(szTo), length, data};
   try {
-    const std::string args = !Tracing(4) ? std::string()
-                                          : "Port(" + std::to_string(port) + ") Kind[" + k + "] {" + ByteToHex(cPid) +
-                                                "} <" + szFrom + "> <" + szTo + "> Len(" + std::to_string(length) +
-                                                ") + DATA";
-    if (!Tracing(4)) {
-      // Nothing of the frame line would be written.
-    } else if (kind == 'H' || kind == 'G' || kind == 'g') {
-      Log(5, "{L2} Obj(" + CallSign_ + ") Decode Args " + args);
-    } else if (kind == 'I' || kind == 'U' || kind == 'S' || kind == 'T') {
-      Log(4, "{L2} Obj(" + CallSign_ + ") Decode Args " + args);
-    } else if (kind == 'K') {
-      Log(4, "{L2} Decode KISS Obj(" + CallSign_ + ") Port(" + std::to_string(port) + ") Kind[" + k + "] Len(" +
-                 std::to_string(length) + ") + RAW AX.25 Frame");
-    } else {
-      Log(4, "{L2} Decode Args Obj(" + CallSign_ + ") " + args);
-    }
-    if (kind == 'I' || kind == 'S' || kind == 'T') {
-      Log(4, "AGWMessage <" + k + ">");
-      Dump(5, data);
-    }
-    szTo = UpperText(szTo);
-    szFrom = UpperText(szFrom);
-    if (FOnFrame) FOnFrame(this, port, cPid, kind, szFrom, szTo, data);
+    DecodeInitial(frame);
   } catch (...) {
     Log(1, "{L2} Exception on Module TL2.Decode (Initial)");
     return;
   }
-
-  // Each stage: its work, and the line that reports its failure.
-  auto stage = [this](const std::string& line, auto&& work) {
+  for (const FrameHandler& handler : kFrameHandlers) {
+    if (handler.kind != kind) continue;
+    if (!handler.stage) {
+      (this->*handler.handle)(frame);
+      return;
+    }
     try {
-      work();
+      (this->*handler.handle)(frame);
     } catch (...) {
+      std::string line = std::string("{L2} Exception on Module TL2.Decode ") + handler.stage;
+      if (handler.withKind) line += std::string(" Kind{") + kind + "}";
       Log(1, line);
     }
-  };
-
-  switch (kind) {
-    case 'K':
-      stage("{L2} Exception on Module TL2.Decode (FrameK)", [&] {
-        Log(5, "AGW Message <K>");
-        Dump(5, data);
-        if (FOnKiss) FOnKiss(this, port, data);
-      });
-      break;
-    case 'H':
-      stage("{L2} Exception on Module TL2.Decode (FrameH)", [&] {
-        std::string from = szFrom;
-        if (!NextWord(from).empty()) ParseHeard(port, data);
-      });
-      break;
-    case 'g':
-      stage("{L2} Exception on Module TL2.Decode (Frameg)", [&] {
-        ParseParam(port, data);
-        Fire("FOnParameter", FOnParameter);
-      });
-      break;
-    case 'G':
-      stage("{L2} Exception on Module TL2.Decode (FrameG)", [&] {
-        Log(3, "{L2} Frame <G>");
-        Dump(4, data);
-        ParsePort(data);
-        Log(4, "{L2} Port Information Parsed");
-        Fire("FOnPort", FOnPort);
-      });
-      break;
-    case 'R':
-      stage("{L2} Exception on Module TL2.Decode (FrameR)", [&] {
-        if (data.size() < 8) return;
-        VersionMajor_ = Byte(data, 0) + 256 * Byte(data, 1);
-        VersionMinor_ = Byte(data, 4) + 256 * Byte(data, 5);
-        Fire("FOnVersion", FOnVersion, VersionMajor_, VersionMinor_);
-      });
-      break;
-    case 'y':
-      stage("{L2} Exception on Module TL2.Decode (Framey)", [&] {
-        if (data.size() < 4) return;
-        const auto count = static_cast<uint16_t>(Byte(data, 0) + 256 * Byte(data, 1));
-        if (port >= 1 && port <= kMaxPorts) Ports_[port - 1].Frames = Byte(data, 0);
-        Fire("FOnPortFrames", FOnPortFrames, port, count);
-      });
-      break;
-    case 'X':
-      stage("{L2} Exception on Module TL2.Decode (FrameX)", [&] {
-        if (FOnRegister) FOnRegister(this, szFrom, data);
-        Registered_ = Byte(data, 0) == 1;
-      });
-      break;
-    case 'x':
-      stage("{L2} Exception on Module TL2.Decode (Framex)", [&] {
-        if (FOnUnregister) FOnUnregister(this, szFrom, data);
-        Registered_ = Byte(data, 0) != 1;
-      });
-      break;
-    case 'C':
-      stage("{L2} Exception on Module TL2.Decode (FrameC)", [&] { DecodeConnect(port, szFrom, szTo, data); });
-      break;
-    case 'd':
-      stage("{L2} Exception on Module TL2.Decode (Framed)", [&] { DecodeDisconnect(port, szFrom, szTo, data); });
-      break;
-    case 'D':
-      try {
-        if (FOnData) {
-          Log(4, "{L2} About to convert cPid <FOnData>");
-          Dump(4, std::string(1, static_cast<char>(cPid)));
-          Fire("FOnData", FOnData, port, szFrom, szTo, cPid, data);
-        }
-      } catch (...) {
-        Log(1, "{L2} Exception on Module TL2.Decode (FrameD) L2(" + CallSign_ + ")");
-        Log(1, "{L2} szFrom=" + szFrom + " szTo=" + szTo + " Data=" + data);
-      }
-      break;
-    case 'U':
-      stage("{L2} Exception on Module TL2.Decode (FrameU)", [&] { DecodeUI(port, data); });
-      break;
-    case 'I':
-    case 'S':
-    case 'T':
-      stage("{L2} Exception on Module TL2.Decode (FrameTSI) Kind{" + k + "}",
-            [&] { DecodeMonitor(port, cPid, kind, szFrom, szTo, data); });
-      break;
-    default:
-      break;
+    return;
   }
 }
 
-void TL2::DecodeConnect(uint8_t port, const std::string& from, const std::string& to, const std::string& data) {
+// The frame line, upper-cased calls and FOnFrame, for every kind.
+void TL2::DecodeInitial(Frame& frame) {
+  if (Tracing(4)) LogFrameLine(frame);
+  if (frame.kind == 'I' || frame.kind == 'S' || frame.kind == 'T') {
+    Log(4, "AGWMessage <" + std::string(1, frame.kind) + ">");
+    Dump(5, frame.data);
+  }
+  frame.to = UpperText(frame.to);
+  frame.from = UpperText(frame.from);
+  if (FOnFrame) FOnFrame(this, frame.port, frame.pid, frame.kind, frame.from, frame.to, frame.data);
+}
+
+void TL2::LogFrameLine(const Frame& f) const {
+  const std::string k(1, f.kind);
+  const std::string port = std::to_string(f.port);
+  const std::string len = std::to_string(f.length);
+  if (f.kind == 'K') {
+    Log(4, "{L2} Decode KISS Obj(" + CallSign_ + ") Port(" + port + ") Kind[" + k + "] Len(" + len +
+               ") + RAW AX.25 Frame");
+    return;
+  }
+  const std::string args = "Port(" + port + ") Kind[" + k + "] {" + ByteToHex(f.pid) + "} <" + f.from + "> <" +
+                           f.to + "> Len(" + len + ") + DATA";
+  if (f.kind == 'H' || f.kind == 'G' || f.kind == 'g') {
+    Log(5, "{L2} Obj(" + CallSign_ + ") Decode Args " + args);
+  } else if (f.kind == 'I' || f.kind == 'U' || f.kind == 'S' || f.kind == 'T') {
+    Log(4, "{L2} Obj(" + CallSign_ + ") Decode Args " + args);
+  } else {
+    Log(4, "{L2} Decode Args Obj(" + CallSign_ + ") " + args);
+  }
+}
+
+void TL2::DecodeKiss(const Frame& f) {
+  Log(5, "AGW Message <K>");
+  Dump(5, f.data);
+  if (FOnKiss) FOnKiss(this, f.port, f.data);
+}
+
+void TL2::DecodeHeard(const Frame& f) {
+  std::string from = f.from;
+  if (!NextWord(from).empty()) ParseHeard(f.port, f.data);
+}
+
+void TL2::DecodeParam(const Frame& f) {
+  ParseParam(f.port, f.data);
+  Fire("FOnParameter", FOnParameter);
+}
+
+void TL2::DecodePort(const Frame& f) {
+  Log(3, "{L2} Frame <G>");
+  Dump(4, f.data);
+  ParsePort(f.data);
+  Log(4, "{L2} Port Information Parsed");
+  Fire("FOnPort", FOnPort);
+}
+
+void TL2::DecodeVersion(const Frame& f) {
+  if (f.data.size() < 8) return;
+  VersionMajor_ = Word16At(f.data, 0);
+  VersionMinor_ = Word16At(f.data, 4);
+  Fire("FOnVersion", FOnVersion, VersionMajor_, VersionMinor_);
+}
+
+void TL2::DecodePortFrames(const Frame& f) {
+  if (f.data.size() < 4) return;
+  const uint16_t count = Word16At(f.data, 0);
+  if (f.port >= 1 && f.port <= kMaxPorts) Ports_[f.port - 1].Frames = ByteAtChecked(f.data, 0);
+  Fire("FOnPortFrames", FOnPortFrames, f.port, count);
+}
+
+void TL2::DecodeRegister(const Frame& f) {
+  if (FOnRegister) FOnRegister(this, f.from, f.data);
+  Registered_ = ByteAtChecked(f.data, 0) == 1;
+}
+
+void TL2::DecodeUnregister(const Frame& f) {
+  if (FOnUnregister) FOnUnregister(this, f.from, f.data);
+  Registered_ = ByteAtChecked(f.data, 0) != 1;
+}
+
+void TL2::DecodeData(const Frame& f) {
+  try {
+    if (!FOnData) return;
+    Log(4, "{L2} About to convert cPid <FOnData>");
+    Dump(4, std::string(1, static_cast<char>(f.pid)));
+    Fire("FOnData", FOnData, f.port, f.from, f.to, f.pid, f.data);
+  } catch (...) {
+    Log(1, "{L2} Exception on Module TL2.Decode (FrameD) L2(" + CallSign_ + ")");
+    Log(1, "{L2} szFrom=" + f.from + " szTo=" + f.to + " Data=" + f.data);
+  }
+}
+
+void TL2::DecodeConnect(const Frame& f) {
+  const uint8_t port = f.port;
+  const std::string& from = f.from;
+  const std::string& to = f.to;
+  const std::string& data = f.data;
   const std::string call = RemoteCall(data);
   const std::string text = FirstLine(data);
   if (Contains(data, "CONNECTED To")) {
@@ -178,7 +203,11 @@ void TL2::DecodeConnect(uint8_t port, const std::string& from, const std::string
   }
 }
 
-void TL2::DecodeDisconnect(uint8_t port, const std::string& from, const std::string& to, const std::string& data) {
+void TL2::DecodeDisconnect(const Frame& f) {
+  const uint8_t port = f.port;
+  const std::string& from = f.from;
+  const std::string& to = f.to;
+  const std::string& data = f.data;
   if (!Contains(data, "DISCONNECTED")) return;
   const std::string text = FirstLine(data);
   if (Contains(data, "RETRYOUT")) {
@@ -202,10 +231,11 @@ void TL2::DecodeDisconnect(uint8_t port, const std::string& from, const std::str
   if (FOnDisconnectCalls) FOnDisconnectCalls(this, port, from, to, text);
 }
 
-void TL2::DecodeUI(uint8_t port, const std::string& data) {
+void TL2::DecodeUI(const Frame& f) {
+  const uint8_t port = f.port;
   TMonitorHeader h;
   try {
-    h = GetHeader(data);
+    h = GetHeader(f.data);
   } catch (...) {
     Log(1, "{L2} Exception on Module TL2.Decode.FrameU(GetHeader)");
     return;
@@ -224,8 +254,13 @@ void TL2::DecodeUI(uint8_t port, const std::string& data) {
   }
 }
 
-void TL2::DecodeMonitor(uint8_t port, uint8_t cPid, char kind, const std::string& from, const std::string& to,
-                        const std::string& data) {
+void TL2::DecodeMonitor(const Frame& f) {
+  const uint8_t port = f.port;
+  const uint8_t cPid = f.pid;
+  const char kind = f.kind;
+  const std::string& from = f.from;
+  const std::string& to = f.to;
+  const std::string& data = f.data;
   const TMonitorHeader h = GetHeader(data);
   auto on = [this](char letter) { return Monitor_.find(letter) != std::string::npos; };
   auto monitor = [&] {
@@ -304,8 +339,8 @@ void TL2::ParseParam(uint8_t port, const std::string& data) {
     if (port < 1 || port > kMaxPorts) return;
     if (data.size() < 11) throw std::length_error("short port parameters");
     PCB& entry = Ports_[port - 1];
-    for (size_t i = 0; i < entry.Params.size(); ++i) entry.Params[i] = Byte(data, i);
-    entry.ParamValue = Byte(data, 8) + 256u * Byte(data, 9) + 65536u * Byte(data, 10);
+    for (size_t i = 0; i < entry.Params.size(); ++i) entry.Params[i] = ByteAtChecked(data, i);
+    entry.ParamValue = Word16At(data, 8) + 65536u * ByteAtChecked(data, 10);
   } catch (...) {
     Log(1, "{L2} Exception on module ParseParam");
   }

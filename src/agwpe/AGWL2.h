@@ -170,11 +170,32 @@ class TL2 {
   }
   void ClearPorts();
   void StopPollTimer();
-  void DecodeConnect(uint8_t port, const std::string& from, const std::string& to, const std::string& data);
-  void DecodeDisconnect(uint8_t port, const std::string& from, const std::string& to, const std::string& data);
-  void DecodeMonitor(uint8_t port, uint8_t cPid, char kind, const std::string& from, const std::string& to,
-                     const std::string& data);
-  void DecodeUI(uint8_t port, const std::string& data);
+  // One received frame as Decode hands it to the handler of its kind.
+  struct Frame {
+    uint8_t port;
+    uint8_t pid;
+    char kind;
+    std::string from, to;
+    int32_t length;
+    const std::string& data;
+  };
+  struct FrameHandler;
+  static const FrameHandler kFrameHandlers[];
+  void DecodeInitial(Frame& frame);
+  void LogFrameLine(const Frame& frame) const;
+  void DecodeKiss(const Frame& frame);
+  void DecodeHeard(const Frame& frame);
+  void DecodeParam(const Frame& frame);
+  void DecodePort(const Frame& frame);
+  void DecodeVersion(const Frame& frame);
+  void DecodePortFrames(const Frame& frame);
+  void DecodeRegister(const Frame& frame);
+  void DecodeUnregister(const Frame& frame);
+  void DecodeConnect(const Frame& frame);
+  void DecodeDisconnect(const Frame& frame);
+  void DecodeData(const Frame& frame);
+  void DecodeUI(const Frame& frame);
+  void DecodeMonitor(const Frame& frame);
 
   EventLoop& loop_;
   std::unique_ptr<TClientSocket> ClientSocket_;

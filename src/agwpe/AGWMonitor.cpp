@@ -30,6 +30,86 @@ void TakeLength(TMonitorHeader& h, const std::string& n) {
   }
 }
 
+// " 1:Fm FROM To TO Via DIGIS <": the port must be there.
+void ReadAddresses(std::string& s, TMonitorHeader& h) {
+  std::string portPart = SplitAt(s, ':');
+  if (NextWord(portPart).empty()) throw std::invalid_argument("no port");
+  NextWord(s);
+  h.From = NextWord(s);
+  NextWord(s);
+  h.To = NextWord(s);
+  std::string t = SplitAt(s, '<');
+  if (UpperText(t).find("VIA ") != std::string::npos) {
+    NextWord(t);
+    h.Via = t;
+    if (!h.Via.empty()) h.Via = ReplaceChar(RemoveChar(h.Via, ' '), ',', " ");
+  }
+}
+
+// "RR P R3": the receive number, after an optional poll marker.
+void ReadSupervisory(std::string& s, TMonitorHeader& h) {
+  std::string w = NextWord(s);
+  if (w.empty()) return;
+  if (w[0] == 'P') {
+    w = NextWord(s);
+    if (w.empty()) throw std::invalid_argument("no word after the poll marker");
+  }
+  if (w[0] == 'R' && w.size() >= 2 && w[1] >= '0' && w[1] <= '9') h.NR = w[1] - '0';
+}
+
+// "pid=F0 Len=5 >"
+void ReadUIFields(std::string& s, TMonitorHeader& h) {
+  SplitAt(s, '=');
+  h.Pid = SplitAt(s, '>');
+  std::string n = "0";
+  if (h.Pid.find("Len=") != std::string::npos) {
+    std::string rest = h.Pid;
+    h.Pid = NextWord(rest);
+    SplitAt(rest, '=');
+    n = NextWord(rest);
+  }
+  TakeLength(h, n);
+}
+
+// "R1 S2 pid=F0 Len=5 >"
+void ReadIFields(std::string& s, TMonitorHeader& h) {
+  SplitAt(s, 'R');
+  h.NR = NumberOrZero(NextWord(s));
+  SplitAt(s, 'S');
+  h.NS = NumberOrZero(NextWord(s));
+  SplitAt(s, '=');
+  h.Pid = NextWord(s);
+  SplitAt(s, '=');
+  TakeLength(h, NextWord(s));
+}
+
+// The information after the header line, cut as its protocol needs.
+void ReadInfo(std::string& s, TMonitorHeader& h) {
+  if (!s.empty()) {
+    SplitAt(s, '\r');
+    h.Info = s;
+  } else {
+    h.Info.clear();
+  }
+  if (h.Info.size() > kMaxInfo) h.Info.resize(kMaxInfo);
+  const bool withInfo = h.FrameType == "UI" || h.FrameType == "I";
+  if (!withInfo) h.Info.clear();
+  if (h.Pid == "CD" || h.Pid == "CC") {
+    std::string line = SplitAt(h.Info, '\r');
+    const std::string first = SplitAt(line, '\n');
+    h.Info = first + "\r" + SplitAt(line, '\n');
+  }
+  if (h.Pid == "CF") {
+    std::string line = SplitAt(h.Info, '\r');
+    h.Info = SplitAt(line, '\n');
+  }
+  if (!h.Info.empty() && h.Info.back() == '\0') h.Info.pop_back();
+  if (withInfo && h.Info.empty()) {
+    h.Len = 1;
+    h.Info = "\r";
+  }
+}
+
 }  // namespace
 
 TMonitorHeader TL2::GetHeader(const std::string& data) {
@@ -38,76 +118,16 @@ TMonitorHeader TL2::GetHeader(const std::string& data) {
     std::string s = data;
     Log(4, "{L2} GetHeader ->" + data);
     Dump(5, data);
-    std::string portPart = SplitAt(s, ':');
-    if (NextWord(portPart).empty()) throw std::invalid_argument("no port");
-    NextWord(s);
-    h.From = NextWord(s);
-    NextWord(s);
-    h.To = NextWord(s);
-    std::string t = SplitAt(s, '<');
-    if (UpperText(t).find("VIA ") != std::string::npos) {
-      NextWord(t);
-      h.Via = t;
-      if (!h.Via.empty()) h.Via = ReplaceChar(RemoveChar(h.Via, ' '), ',', " ");
-    }
+    ReadAddresses(s, h);
     h.FrameType = NextWord(s);
     if (OneOf(h.FrameType, {"UA", "FRMR", "DISC", "DM", "SABM"})) return h;
     if (OneOf(h.FrameType, {"RR", "RNR", "REJ"})) {
-      std::string w = NextWord(s);
-      if (!w.empty()) {
-        if (w[0] == 'P') {
-          w = NextWord(s);
-          if (w.empty()) throw std::invalid_argument("no word after the poll marker");
-        }
-        if (w[0] == 'R' && w.size() >= 2 && w[1] >= '0' && w[1] <= '9') h.NR = w[1] - '0';
-      }
+      ReadSupervisory(s, h);
       return h;
     }
-    if (h.FrameType == "UI") {
-      SplitAt(s, '=');
-      h.Pid = SplitAt(s, '>');
-      std::string n = "0";
-      if (h.Pid.find("Len=") != std::string::npos) {
-        std::string rest = h.Pid;
-        h.Pid = NextWord(rest);
-        SplitAt(rest, '=');
-        n = NextWord(rest);
-      }
-      TakeLength(h, n);
-    }
-    if (h.FrameType == "I") {
-      SplitAt(s, 'R');
-      h.NR = NumberOrZero(NextWord(s));
-      SplitAt(s, 'S');
-      h.NS = NumberOrZero(NextWord(s));
-      SplitAt(s, '=');
-      h.Pid = NextWord(s);
-      SplitAt(s, '=');
-      TakeLength(h, NextWord(s));
-    }
-    if (!s.empty()) {
-      SplitAt(s, '\r');
-      h.Info = s;
-    } else {
-      h.Info.clear();
-    }
-    if (h.Info.size() > kMaxInfo) h.Info.resize(kMaxInfo);
-    const bool withInfo = h.FrameType == "UI" || h.FrameType == "I";
-    if (!withInfo) h.Info.clear();
-    if (h.Pid == "CD" || h.Pid == "CC") {
-      std::string line = SplitAt(h.Info, '\r');
-      const std::string first = SplitAt(line, '\n');
-      h.Info = first + "\r" + SplitAt(line, '\n');
-    }
-    if (h.Pid == "CF") {
-      std::string line = SplitAt(h.Info, '\r');
-      h.Info = SplitAt(line, '\n');
-    }
-    if (!h.Info.empty() && h.Info.back() == '\0') h.Info.pop_back();
-    if (withInfo && h.Info.empty()) {
-      h.Len = 1;
-      h.Info = "\r";
-    }
+    if (h.FrameType == "UI") ReadUIFields(s, h);
+    if (h.FrameType == "I") ReadIFields(s, h);
+    ReadInfo(s, h);
   } catch (...) {
     Log(1, " Exception on module GetHeader");
     h.Info = "\r";
