@@ -72,43 +72,54 @@ void SocketNotifier::Deliver(uint32_t event, uint16_t error) {
 }
 
 void SocketNotifier::OnReady(const PollEvent& ev) {
-  const std::weak_ptr<int> generation = generation_;
-  auto alive = [&] { return !generation.expired(); };
-
   if (!stream_) {
-    // An ICMP error on a datagram socket is not an event: clear it, or the
-    // level-triggered poll would report it forever.
-    if (ev.hangup) TakeSocketError();
-    if (readArmed_ && ev.readable) {
-      readArmed_ = false;
-      UpdateInterest();
-      Deliver(FD_READ, 0);
-    }
-    if (alive() && writeArmed_ && ev.writable) {
-      writeArmed_ = false;
-      UpdateInterest();
-      Deliver(FD_WRITE, 0);
-    }
+    OnDatagramReady(ev);
     return;
   }
+  if (connectPending_ && (ev.writable || ev.hangup) && !OnConnectDone()) return;
+  OnStreamReady(ev);
+}
 
-  if (connectPending_ && (ev.writable || ev.hangup)) {
-    connectPending_ = false;
-    const uint16_t error = TakeSocketError();
-    if (error != 0) {
-      // A failed connect leaves a dead socket that polls as hung up forever.
-      readArmed_ = writeArmed_ = false;
-      closeDone_ = true;
-      loop_.UnwatchFd(socket_);
-      Deliver(FD_CONNECT, error);
-      return;
-    }
-    writeArmed_ = (mask_ & FD_WRITE) != 0;
+// A handler may end this registration; each step below checks before going on.
+void SocketNotifier::OnDatagramReady(const PollEvent& ev) {
+  const std::weak_ptr<int> generation = generation_;
+  // An ICMP error on a datagram socket is not an event: clear it, or the
+  // level-triggered poll would report it forever.
+  if (ev.hangup) TakeSocketError();
+  if (readArmed_ && ev.readable) {
+    readArmed_ = false;
     UpdateInterest();
-    if (mask_ & FD_CONNECT) Deliver(FD_CONNECT, 0);
-    if (!alive()) return;
+    Deliver(FD_READ, 0);
   }
+  if (!generation.expired() && writeArmed_ && ev.writable) {
+    writeArmed_ = false;
+    UpdateInterest();
+    Deliver(FD_WRITE, 0);
+  }
+}
 
+// False when nothing more of this readiness may be handled.
+bool SocketNotifier::OnConnectDone() {
+  const std::weak_ptr<int> generation = generation_;
+  connectPending_ = false;
+  const uint16_t error = TakeSocketError();
+  if (error != 0) {
+    // A failed connect leaves a dead socket that polls as hung up forever.
+    readArmed_ = writeArmed_ = false;
+    closeDone_ = true;
+    loop_.UnwatchFd(socket_);
+    Deliver(FD_CONNECT, error);
+    return false;
+  }
+  writeArmed_ = (mask_ & FD_WRITE) != 0;
+  UpdateInterest();
+  if (mask_ & FD_CONNECT) Deliver(FD_CONNECT, 0);
+  return !generation.expired();
+}
+
+void SocketNotifier::OnStreamReady(const PollEvent& ev) {
+  const std::weak_ptr<int> generation = generation_;
+  auto alive = [&] { return !generation.expired(); };
   if (acceptArmed_ && ev.readable) {
     acceptArmed_ = false;
     UpdateInterest();

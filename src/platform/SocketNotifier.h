@@ -42,6 +42,9 @@ class SocketNotifier {
 
  private:
   void OnReady(const PollEvent& ev);
+  void OnDatagramReady(const PollEvent& ev);
+  bool OnConnectDone();
+  void OnStreamReady(const PollEvent& ev);
   void Deliver(uint32_t event, uint16_t error);
   void UpdateInterest();
   uint16_t TakeSocketError() const;
