@@ -1,4 +1,4 @@
-#include "net/WSocket.h"
+#include "net/WSocketBase.h"
 
 #include <sys/socket.h>
 
@@ -11,8 +11,6 @@ namespace ovlar {
 
 namespace {
 
-constexpr int kDatagram = 2;
-constexpr int kStream = 1;
 constexpr int kDrainSize = 1024;
 
 }  // namespace
@@ -203,7 +201,7 @@ void TCustomWSocket::ResetToDefaults() {
   protoAssigned_ = true;
   protoResolved_ = false;
   protoNumber_ = 6;
-  socketType_ = kStream;
+  socketType_ = SocketType::Stream;
   localPort_ = "0";
   localPortResolved_ = false;
   localAddr_ = "0.0.0.0";
@@ -230,7 +228,7 @@ void TCustomWSocket::InternalClose(bool shutdownFirst, uint16_t error) {
   }
   if (state_ == wsClosed) return;
   // A datagram socket has no sending side to shut down.
-  if (shutdownFirst && socketType_ == kStream) wsock::Shutdown(socket_, SHUT_WR);
+  if (shutdownFirst && socketType_ == SocketType::Stream) wsock::Shutdown(socket_, SHUT_WR);
   notifier_.Unselect();
   const int handle = socket_;
   socket_ = INVALID_SOCKET;
@@ -256,7 +254,7 @@ void TCustomWSocket::Abort() {
   } catch (...) {
   }
   DeleteBufferedData();
-  if (socketType_ == kStream && state_ == wsConnected) {
+  if (socketType_ == SocketType::Stream && state_ == wsConnected) {
     LingerOnOff = wsLingerOff;
     SetLingerOption();
   }
@@ -413,7 +411,7 @@ std::string TCustomWSocket::ReceiveStr() {
 // ---- Sending ----
 
 void TCustomWSocket::AppendToSendBuffer(const char* data, int length) {
-  if (socketType_ == kDatagram) {
+  if (socketType_ == SocketType::Datagram) {
     // One Send is one datagram, whatever its length: a chunk of its own.
     const int size = std::max(length, static_cast<int>(TBuffer::kDefaultSize));
     int unread = 0;
@@ -460,7 +458,7 @@ void TCustomWSocket::TryToSend() {
       buffers_.pop_front();
       continue;
     }
-    const int result = socketType_ == kDatagram
+    const int result = socketType_ == SocketType::Datagram
                            ? wsock::SendTo(socket_, data, static_cast<size_t>(count), sendFlags_, remote_)
                            : wsock::Send(socket_, data, static_cast<size_t>(count), sendFlags_);
     if (result > 0 && OnSendData) OnSendData(this, result);
@@ -479,7 +477,7 @@ void TCustomWSocket::TryToSend() {
         return;
       }
       // A datagram the network refuses for good would block every later one.
-      if (socketType_ == kDatagram) buffers_.front().Remove(count);
+      if (socketType_ == SocketType::Datagram) buffers_.front().Remove(count);
       SocketError("TryToSend failed");
       return;
     }
@@ -497,6 +495,7 @@ int TCustomWSocket::SendTo(const sockaddr_in& to, int, const void* data, int len
 }
 
 void TCustomWSocket::Flush() {
+  const EventLoop::NestedTurns nested(loop_);
   while (socket_ != INVALID_SOCKET && !allSent_) {
     TryToSend();
     if (!allSent_ && socket_ != INVALID_SOCKET) loop_.RunOnce(100);
@@ -509,7 +508,7 @@ bool TCustomWSocket::Resolve(const char* operation, bool localPort) {
   try {
     if (!protoResolved_) {
       protoNumber_ = WSocketResolveProto(proto_);
-      socketType_ = protoNumber_ == IPPROTO_UDP ? kDatagram : kStream;
+      socketType_ = protoNumber_ == IPPROTO_UDP ? SocketType::Datagram : SocketType::Stream;
       protoResolved_ = true;
     }
     if (!portResolved_) {
@@ -583,14 +582,14 @@ void TCustomWSocket::Connect() {
   }
   if (!Resolve("connect", true)) return;
   DeleteBufferedData();
-  socket_ = wsock::Socket(socketType_ == kDatagram ? SOCK_DGRAM : SOCK_STREAM, protoNumber_);
+  socket_ = wsock::Socket(socketType_ == SocketType::Datagram ? SOCK_DGRAM : SOCK_STREAM, protoNumber_);
   if (socket_ == INVALID_SOCKET) {
     SocketError("Connect (socket)");
     return;
   }
   ChangeState(wsOpened);
   const int on = 1;
-  if (socketType_ == kDatagram) {
+  if (socketType_ == SocketType::Datagram) {
     if (!BindLocal()) return;
     if (remote_.sin_addr.s_addr == INADDR_NONE &&
         wsock::SetOption(socket_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
@@ -610,8 +609,8 @@ void TCustomWSocket::Connect() {
     }
   }
   Register(FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE,
-           socketType_ == kDatagram ? SocketKind::Datagram : SocketKind::Stream);
-  if (socketType_ == kDatagram) {
+           socketType_ == SocketType::Datagram ? SocketKind::Datagram : SocketKind::Stream);
+  if (socketType_ == SocketType::Datagram) {
     ChangeState(wsConnected);
     TriggerSessionConnected(0);
     return;
@@ -637,7 +636,7 @@ void TCustomWSocket::Listen() {
   }
   if (!Resolve("listen", false)) return;
   DeleteBufferedData();
-  socket_ = wsock::Socket(socketType_ == kDatagram ? SOCK_DGRAM : SOCK_STREAM, protoNumber_);
+  socket_ = wsock::Socket(socketType_ == SocketType::Datagram ? SOCK_DGRAM : SOCK_STREAM, protoNumber_);
   if (socket_ == INVALID_SOCKET) {
     SocketError("socket");
     return;
@@ -653,7 +652,7 @@ void TCustomWSocket::Listen() {
     return;
   }
   ChangeState(wsBound);
-  if (socketType_ == kDatagram) {
+  if (socketType_ == SocketType::Datagram) {
     ChangeState(wsListening);
     ChangeState(wsConnected);
     TriggerSessionConnected(0);
@@ -665,7 +664,7 @@ void TCustomWSocket::Listen() {
     ChangeState(wsListening);
   }
   Register(FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE,
-           socketType_ == kDatagram ? SocketKind::Datagram : SocketKind::Listening);
+           socketType_ == SocketType::Datagram ? SocketKind::Datagram : SocketKind::Listening);
 }
 
 int TCustomWSocket::Accept() {
@@ -701,7 +700,7 @@ void TCustomWSocket::Dup(int handle) {
     ChangeState(wsClosed);
   }
   socket_ = handle;
-  socketType_ = kStream;
+  socketType_ = SocketType::Stream;
   SetLingerOption();
   Register(FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE, SocketKind::ConnectedStream);
   ChangeState(wsConnected);

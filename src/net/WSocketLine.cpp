@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "net/WSocket.h"
+#include "net/WSocketLine.h"
 #include "platform/WinSock.h"
 
 namespace ovlar {

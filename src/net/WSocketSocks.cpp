@@ -1,7 +1,7 @@
 // The SOCKS layer: a TCP client through a SOCKS 4, 4A or 5 proxy.
 #include <arpa/inet.h>
 
-#include "net/WSocket.h"
+#include "net/WSocketSocks.h"
 #include "platform/WinSock.h"
 
 namespace ovlar {
@@ -15,14 +15,14 @@ constexpr uint8_t kMethodNone = 0;
 constexpr uint8_t kMethodUserPass = 2;
 constexpr uint8_t kNoMethod = 0xFF;
 
-std::string Byte(uint8_t b) { return std::string(1, static_cast<char>(b)); }
+std::string ByteString(uint8_t b) { return std::string(1, static_cast<char>(b)); }
 
-std::string PortBytes(uint16_t port) { return Byte(static_cast<uint8_t>(port >> 8)) + Byte(static_cast<uint8_t>(port)); }
+std::string PortBytes(uint16_t port) { return ByteString(static_cast<uint8_t>(port >> 8)) + ByteString(static_cast<uint8_t>(port)); }
 
 // A string of at most 255 bytes with its length in front.
 std::string Counted(const std::string& text) {
   const std::string cut = text.substr(0, 255);
-  return Byte(static_cast<uint8_t>(cut.size())) + cut;
+  return ByteString(static_cast<uint8_t>(cut.size())) + cut;
 }
 
 // What a SOCKS 5 reply code means.
@@ -123,14 +123,14 @@ void TCustomSocksWSocket::TriggerSessionConnected(uint16_t error) {
 void TCustomSocksWSocket::SendGreeting() {
   phase_ = Phase::Greeting;
   const bool user = SocksAuthentication == socksAuthenticateUsercode;
-  SendStr(user ? Byte(kSocks5) + Byte(2) + Byte(kMethodNone) + Byte(kMethodUserPass)
-               : Byte(kSocks5) + Byte(1) + Byte(kMethodNone));
+  SendStr(user ? ByteString(kSocks5) + ByteString(2) + ByteString(kMethodNone) + ByteString(kMethodUserPass)
+               : ByteString(kSocks5) + ByteString(1) + ByteString(kMethodNone));
 }
 
 void TCustomSocksWSocket::SendAuth() {
   phase_ = Phase::Auth;
   if (OnSocksAuthState) OnSocksAuthState(this, socksAuthStart);
-  SendStr(Byte(1) + Counted(SocksUsercode) + Counted(SocksPassword));
+  SendStr(ByteString(1) + Counted(SocksUsercode) + Counted(SocksPassword));
 }
 
 void TCustomSocksWSocket::SendRequest() {
@@ -159,19 +159,19 @@ void TCustomSocksWSocket::SendRequest() {
     } else {
       // SOCKS 4A: the address 0.0.0.1 asks the proxy to resolve the name.
       address = std::string("\0\0\0\1", 4);
-      host = TrimBlanks(targetAddr_) + Byte(0);
+      host = TrimBlanks(targetAddr_) + ByteString(0);
     }
-    SendStr(Byte(kSocks4) + Byte(kConnect) + PortBytes(port) + address + SocksUsercode + Byte(0) + host);
+    SendStr(ByteString(kSocks4) + ByteString(kConnect) + PortBytes(port) + address + SocksUsercode + ByteString(0) + host);
     return;
   }
   std::string target;
   if (dotted) {
     const uint32_t addr = wsock::InetAddr(TrimBlanks(targetAddr_));
-    target = Byte(1) + std::string(reinterpret_cast<const char*>(&addr), 4);
+    target = ByteString(1) + std::string(reinterpret_cast<const char*>(&addr), 4);
   } else {
-    target = Byte(3) + Counted(TrimBlanks(targetAddr_));
+    target = ByteString(3) + Counted(TrimBlanks(targetAddr_));
   }
-  SendStr(Byte(kSocks5) + Byte(kConnect) + Byte(0) + target + PortBytes(port));
+  SendStr(ByteString(kSocks5) + ByteString(kConnect) + ByteString(0) + target + PortBytes(port));
 }
 
 bool TCustomSocksWSocket::TriggerDataAvailable(uint16_t error) {
