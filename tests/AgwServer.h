@@ -33,8 +33,7 @@ inline std::string AgwBytes(uint8_t port, char kind, const std::string& data, co
   h[6] = static_cast<char>(pid);
   h.replace(8, std::min<size_t>(from.size(), 10), from.substr(0, 10));
   h.replace(18, std::min<size_t>(to.size(), 10), to.substr(0, 10));
-  h[28] = static_cast<char>(data.size() & 0xFF);
-  h[29] = static_cast<char>((data.size() >> 8) & 0xFF);
+  for (size_t i = 0; i < 4; ++i) h[28 + i] = static_cast<char>((data.size() >> (8 * i)) & 0xFF);
   return h + data;
 }
 
@@ -43,7 +42,7 @@ inline std::vector<AgwFrame> AgwParse(std::string& buffer) {
   std::vector<AgwFrame> frames;
   while (buffer.size() >= 36) {
     const auto b = [&](size_t i) { return static_cast<uint8_t>(buffer[i]); };
-    const uint32_t len = b(28) + 256u * b(29);
+    const uint32_t len = b(28) | b(29) << 8 | b(30) << 16 | uint32_t{b(31)} << 24;
     if (buffer.size() < 36 + len) break;
     AgwFrame f;
     f.port = b(0);

@@ -61,12 +61,17 @@ class TL2Test : public ::testing::Test {
 // ---- The frame cutter ----
 
 TEST_F(TL2Test, StreamsCutEveryWayGiveTheSameFrames) {
+  // 70,000 bytes need all four length bytes.
+  const std::string big(70000, 'b');
   const std::string stream = AgwBytes(0, 'K', std::string("\0\x96\x70", 3), "A", "B") + AgwBytes(1, 'y', "") +
-                             AgwBytes(2, 'V', std::string(300, 'x'), "0123456789AB", "TO", 0xF0);
-  const Lines expected{std::string("1|0|K|A|B|\0\x96\x70", 13), "2|0|y|||", "3|240|V|0123456789|TO|" + std::string(300, 'x')};
+                             AgwBytes(2, 'V', std::string(300, 'x'), "0123456789AB", "TO", 0xF0) +
+                             AgwBytes(0, 'K', big) + AgwBytes(0, 'y', "");
+  const Lines expected{std::string("1|0|K|A|B|\0\x96\x70", 13), "2|0|y|||", "3|240|V|0123456789|TO|" + std::string(300, 'x'),
+                       "1|0|K|||" + big, "1|0|y|||"};
+  log_.TraceLevel = 3;
   Feed(stream);
   EXPECT_EQ(frames_, expected);
-  for (size_t cut : {1u, 10u, 35u, 36u, 37u, 50u, 100u}) {
+  for (size_t cut : {1u, 10u, 35u, 36u, 37u, 50u, 100u, 4096u}) {
     frames_.clear();
     for (size_t i = 0; i < stream.size(); i += cut) Feed(stream.substr(i, cut));
     EXPECT_EQ(frames_, expected) << "pieces of " << cut;
@@ -87,11 +92,59 @@ TEST_F(TL2Test, PartialHeadersAndDataWait) {
 }
 
 TEST_F(TL2Test, HeaderFieldsAsRead) {
-  std::string h = AgwBytes(255, 'V', "abc", "ABCDEFGHIJ", "X");
-  h[30] = 7;
-  h[31] = 9;
-  Feed(h);
+  Feed(AgwBytes(255, 'V', "abc", "ABCDEFGHIJ", "X"));
   EXPECT_EQ(frames_, Lines{"0|0|V|ABCDEFGHIJ|X|abc"});
+}
+
+// A header no engine writes, or one whose data never follows, loses the
+// stream: the link is dropped with one line and the next connection starts
+// clean.
+TEST_F(TL2Test, ImpossibleHeadersDropTheLinkAndTheNextConnectionCarriesOn) {
+  auto header = [](size_t at, uint8_t value) {
+    std::string h = AgwBytes(0, 'K', "");
+    h[at] = static_cast<char>(value);
+    return h;
+  };
+  const struct {
+    std::string bytes;
+    int64_t waitMs;
+    const char* line;
+  } cases[] = {
+      {header(31, 0x10), 0, "data length (268435456) over the limit of 1048576"},
+      {header(4, '3'), 0, "data kind (33) not a letter"},
+      {header(4, 0), 0, "data kind (00) not a letter"},
+      {header(1, 1), 0, "port field (00010000) not a port number"},
+      {AgwBytes(0, 'K', std::string(65535, 'x')).substr(0, 40), 60000,
+       "frame of 65535 bytes, kind [K], incomplete after 60 s"},
+  };
+  AgwServer server(loop_);
+  l2_.FOnAGWDown = [this](TL2*) { Event("down"); };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    events_.clear();
+    frames_.clear();
+    log_.SetEnabled(true);
+    Connect(server);
+    server.SendRaw(c.bytes + AgwBytes(0, 'y', ""));
+    if (c.waitMs != 0) {
+      ASSERT_TRUE(RunUntil(loop_, [&] { return l2_.RxBlock().Waiting; }));
+      clock_.Advance(c.waitMs - 1);
+      Settle(loop_);
+      EXPECT_TRUE(events_.empty());
+      clock_.Advance(1);
+    }
+    ASSERT_TRUE(RunUntil(loop_, [&] { return events_.size() == 1; }));
+    EXPECT_TRUE(frames_.empty());
+    const Lines log = Log();
+    EXPECT_EQ(std::count(log.begin(), log.end(), std::string("{L2} Protocol error from AGWPE: ") + c.line +
+                                                     ", connection dropped"),
+              1);
+    l2_.Open();
+    ASSERT_TRUE(RunUntil(loop_, [&] { return l2_.Active(); }));
+    server.Send(0, 'y', "");
+    ASSERT_TRUE(RunUntil(loop_, [&] { return frames_.size() == 1; }));
+    EXPECT_EQ(events_.size(), 1u);
+  }
 }
 
 // ---- Sending ----

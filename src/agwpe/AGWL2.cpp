@@ -143,6 +143,7 @@ void TL2::AGWConnect() {
     Active_ = true;
     // Bytes left over from an earlier connection belong to no frame here.
     RxBlock_ = AGWCB{};
+    if (FrameTimer_) FrameTimer_->SetEnabled(false);
     if (!Password.empty() && !User.empty()) {
       Log(3, "{L2} Sending Login Frame User(" + User + ") Paswd(" + Password + ")");
       if (Password.size() > 255) Password.resize(255);

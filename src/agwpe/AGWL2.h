@@ -23,6 +23,9 @@ constexpr int MAXFRAME = 256;
 constexpr int kAGWHeaderSize = 36;
 constexpr int kMaxPorts = 16;
 constexpr int kHeardSlots = 20;
+// The longest data part the cutter takes; a header stating more is taken
+// for a broken stream.
+constexpr uint32_t kMaxAGWData = 1024 * 1024;
 
 // Receive state of the frame cutter.
 struct AGWCB {
@@ -157,7 +160,11 @@ class TL2 {
   void AGWDisc();
   void AGWError(int32_t& errorCode);
   void AGWRead(TCustomWinSocket* socket);
-  bool FragFrame();
+  void TakeHeader(size_t at);
+  bool FragFrame(size_t& cut);
+  void FrameOverdue();
+  // Drops a connection whose byte stream cannot be cut any more.
+  void ProtocolError(const std::string& what);
   void Log(uint8_t level, const std::string& text) const;
   bool Tracing(uint8_t level) const { return Logger && Logger->Wanted(level); }
   void Dump(uint8_t level, const std::string& bytes) const;
@@ -210,6 +217,8 @@ class TL2 {
   int32_t VersionMinor_ = 0;
   int32_t PortCount_ = kMaxPorts;
   std::unique_ptr<TTimer> PollTimer_;
+  // Runs while a frame's data part is awaited.
+  std::unique_ptr<TTimer> FrameTimer_;
   bool LoopbackFound_ = false;
   int32_t LoopbackPort_ = 0;
   bool AxipFound_ = false;

@@ -36,6 +36,8 @@ class DirewolfTest : public ::testing::Test {
     l2_.SetAddress("127.0.0.1");
     l2_.SetTCPPort(pair_.PortA());
     l2_.RawMonitor = true;
+    // Monitor frames too, so that every kind the engine sends meets the cutter.
+    l2_.SetMonitor("UISC");
     l2_.FOnKiss = [this](TL2*, uint8_t port, const std::string& data) {
       heard_ = data;
       heardPort_ = port;
@@ -80,6 +82,7 @@ TEST_F(DirewolfTest, PortsVersionRawFramesBothWaysAndReconnect) {
   const test::AgwFrame got = station.WaitFor('K', 30000);
   EXPECT_EQ(got.data, std::string(1, '\0') + frame) << pair_.Log("b");
 
+  EXPECT_EQ(downs_, 0) << "nothing the engine sent was taken for a broken stream";
   pair_.StopA();
   ASSERT_TRUE(RunUntil(loop_, [&] { return downs_ == 1; }));
   ASSERT_TRUE(pair_.StartA());
