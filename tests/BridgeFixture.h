@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -36,8 +38,37 @@ inline std::string Ax25Frame(const std::string& to, int toSsid, const std::strin
 
 inline std::string WithFcs(const std::string& frame) { return TCRC().AppendFCS(frame); }
 
+// Host names as the test answers them, never the network: a name not set,
+// or set to "", fails as an unknown host would.
+class FakeHosts {
+ public:
+  void Set(const std::string& name, const std::string& dotted) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    names_[name] = dotted;
+  }
+  // Runs on the resolver's worker thread.
+  LookupResult Lookup(const std::string& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    LookupResult result;
+    auto it = names_.find(name);
+    if (it == names_.end() || it->second.empty()) {
+      result.error = 11001;
+    } else {
+      result.addresses.push_back(inet_addr(it->second.c_str()));
+    }
+    return result;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, std::string> names_;
+};
+
 class BridgeFixture : public ::testing::Test {
  protected:
+  BridgeFixture() {
+    loop_.Resolver().SetHostLookup([this](const std::string& name) { return hosts_.Lookup(name); });
+  }
   ~BridgeFixture() override { form_.reset(); }
 
   // Starts the bridge with the INI text; the AGWPE address and port, the
@@ -90,6 +121,7 @@ class BridgeFixture : public ::testing::Test {
   }
 
   ScratchDir dir_;
+  FakeHosts hosts_;  // before the loop: its resolver's worker asks it
   ManualClock clock_;
   EventLoop loop_{&clock_};
   FakeDesktop desktop_;

@@ -56,11 +56,11 @@ inline void Settle(EventLoop& loop, int turns = 5) {
   for (int i = 0; i < turns; ++i) loop.RunOnce(10);
 }
 
-inline sockaddr_in Loopback(uint16_t port) {
+inline sockaddr_in Loopback(uint16_t port, const char* address = "127.0.0.1") {
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_addr.s_addr = inet_addr(address);
   return a;
 }
 
@@ -90,10 +90,11 @@ std::string ExceptionText(F&& f) {
 // A plain UDP socket on 127.0.0.1.
 class UdpPeer {
  public:
-  explicit UdpPeer(uint16_t port = 0) : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
+  // Bound to a loopback address of the test's choice (all of 127/8 is local).
+  explicit UdpPeer(uint16_t port = 0, const char* address = "127.0.0.1") : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
     const int big = 4 * 1024 * 1024;
     setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
-    sockaddr_in a = Loopback(port);
+    sockaddr_in a = Loopback(port, address);
     bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
   }
   ~UdpPeer() { close(fd_); }

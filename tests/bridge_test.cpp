@@ -369,6 +369,120 @@ INSTANTIATE_TEST_SUITE_P(Cases, LearnBridge,
                                            LearnCase{"LEARN=on", "3;Port1;Port2;Port3;", 2, 3},
                                            LearnCase{"LEARN=off", "3;Port1;Port2;Port3;", 1, 1}));
 
+// MAP mode with one entry and an ACCEPT list; senders on 127.0.0.1 and
+// 127.0.0.2. Names: node.test is 127.0.0.1, peer.test 127.0.0.2.
+struct AcceptCase {
+  std::string accept;
+  std::string address;
+  bool fromFirst;   // 127.0.0.1 accepted
+  bool fromSecond;  // 127.0.0.2 accepted
+};
+
+class AcceptBridge : public BridgeFixture, public ::testing::WithParamInterface<AcceptCase> {
+ protected:
+  void SetUp() override {
+    hosts_.Set("node.test", "127.0.0.1");
+    hosts_.Set("peer.test", "127.0.0.2");
+    local_ = FreeUdpPort();
+    Start("[XNET]\nADDRESS=" + GetParam().address + "\nACCEPT=" + GetParam().accept + "\n[XNET.PORT]\nA=1," +
+          std::to_string(local_) + "," + std::to_string(node_.Port()) + "\n");
+  }
+  std::string Refused(const UdpPeer& from) {
+    return "<AXIP> OnDataAvailable: Frame from (" + std::string(&from == &first_ ? "127.0.0.1" : "127.0.0.2") + ":" +
+           std::to_string(from.Port()) + ") not accepted, discarded";
+  }
+  uint16_t local_ = 0;
+  UdpPeer node_, first_{0, "127.0.0.1"}, second_{0, "127.0.0.2"};
+};
+
+TEST_P(AcceptBridge, OnlyListedSendersReachTheRadio) {
+  const AcceptCase& c = GetParam();
+  EXPECT_EQ(Logged("<Create> AXIP datagrams accepted from any host"), c.accept.empty());
+  Connect();
+  const size_t names = (c.accept + c.address).find(".test") == std::string::npos ? 0 : 1;
+  ASSERT_TRUE(RunUntil(loop_, [&] {
+    const Lines all = Log();
+    return static_cast<size_t>(std::count_if(all.begin(), all.end(), [](const std::string& l) {
+             return l.rfind("<AXIP> Host(", 0) == 0;
+           })) >= names;
+  }));
+  const std::string one = Ax25Frame("N0CALL", 0, "XNODE", 0, 0x00, "one");
+  const std::string two = Ax25Frame("N0CALL", 0, "XNODE", 0, 0x00, "two");
+  first_.SendTo(local_, WithFcs(one));
+  second_.SendTo(local_, WithFcs(two));
+  ASSERT_TRUE(RunUntil(loop_, [&] {
+    return Count("<AXIP> OnDataAvailable: Error(0) Listener(" + std::to_string(local_) + ")") == 2;
+  }));
+  Lines expected;
+  if (c.fromFirst) expected.push_back("1:" + std::string(1, '\0') + one);
+  if (c.fromSecond) expected.push_back("1:" + std::string(1, '\0') + two);
+  if (!expected.empty()) {
+    ASSERT_TRUE(WaitTransmitted(expected.size()));
+  }
+  Settle(loop_);
+  EXPECT_EQ(Transmitted(), expected);
+  EXPECT_EQ(Logged(Refused(first_)), !c.fromFirst);
+  EXPECT_EQ(Logged(Refused(second_)), !c.fromSecond);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AcceptBridge,
+                         ::testing::Values(AcceptCase{"", "127.0.0.1", true, true},
+                                           AcceptCase{"127.0.0.1", "127.0.0.1", true, false},
+                                           AcceptCase{"peer.test", "127.0.0.1", false, true},
+                                           AcceptCase{"XNET", "127.0.0.2", false, true},
+                                           AcceptCase{" xnet , 127.0.0.9", "node.test", true, false},
+                                           AcceptCase{"unknown.test,127.0.0.2", "127.0.0.1", false, true}));
+
+// The node behind a name that fails, then answers, moves and fails again.
+// Both node addresses listen on the same port.
+class NamedNodeBridge : public BridgeFixture {
+ protected:
+  void SetUp() override {
+    Start("[XNET]\nADDRESS=node.test\n[XNET.PORT]\nA=1," + std::to_string(FreeUdpPort()) + "," +
+          std::to_string(second_.Port()) + "\n");
+    Connect();
+  }
+  // Ten minutes on, and the log line of the next answer.
+  void NextLookup(const std::string& line) {
+    Advance(THostNames::kRefreshMs);
+    ASSERT_TRUE(RunUntil(loop_, [&] { return Logged(line); })) << line;
+  }
+  // A frame heard, and the datagram it became.
+  std::string Forward(const std::string& frame) {
+    const size_t sent = Count("<AXIP> Sending MAP");
+    Hear(1, frame);
+    RunUntil(loop_, [&] { return Count("<AXIP> Sending MAP") > sent; });
+    return WithFcs(frame);
+  }
+  UdpPeer second_{0, "127.0.0.2"};
+  UdpPeer third_{second_.Port(), "127.0.0.3"};
+};
+
+TEST_F(NamedNodeBridge, ResolvedChangedAndFailing) {
+  const std::string frame = Ax25Frame("CQ", 0, "N0CALL", 1, 0x03, "hi");
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Logged("<AXIP> Host(node.test) not resolved, Error(11001), no address yet"); }));
+  Hear(1, frame);
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Logged("<L2> OnKissBefore: L2 Object not ready, frame discarded"); }));
+
+  hosts_.Set("node.test", "127.0.0.2");
+  NextLookup("<AXIP> Host(node.test) resolved to (127.0.0.2)");
+  const std::string datagram = Forward(frame);
+  EXPECT_EQ(second_.Receive(), datagram);
+  EXPECT_TRUE(Logged("<AXIP> Sending Frame Len(" + std::to_string(frame.size() + 2) + ") to (node.test:" +
+                     std::to_string(second_.Port()) + ")"));
+
+  hosts_.Set("node.test", "127.0.0.3");
+  NextLookup("<AXIP> Host(node.test) resolved to (127.0.0.3)");
+  Forward(frame);
+  EXPECT_EQ(third_.Receive(), datagram);
+
+  hosts_.Set("node.test", "");
+  NextLookup("<AXIP> Host(node.test) not resolved, Error(11001), keeping (127.0.0.3)");
+  Forward(frame);
+  EXPECT_EQ(third_.Receive(), datagram);
+  EXPECT_EQ(second_.Receive(50), "<none>");
+}
+
 // The link: AGWPE is not there at start.
 class RecoverBridge : public BridgeFixture {
  protected:

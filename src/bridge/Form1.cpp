@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/IniFile.h"
+#include "platform/WinSock.h"
 #include "support/ReqLib32.h"
 
 namespace ovlar {
@@ -48,6 +49,7 @@ void TForm1::FormCreate() {
     FRetryTimer = std::make_unique<TTimer>(loop_, kRetryOutMs, [this] { RetryOut(); });
     CreateL2();
     CreateUDPClient();
+    CreateHostNames();
     if (FMode != kModeMap) {
       FXNet[1] = TXNet{FDefPort, 93, 93, "UDP Port"};
       FSockets[1] = CreateListener(FXNetPort);
@@ -85,6 +87,7 @@ void TForm1::ReadSettings(std::vector<std::string>& routes, std::vector<std::str
   FDefPort = NumericOr(ini.ReadString("AGW", "DEFPORT", "1"), 1);
   FXNetHost = ini.ReadString("XNET", "HOST", "");
   FXNetAddress = ini.ReadString("XNET", "ADDRESS", "127.0.0.1");
+  FXNetAccept = ini.ReadString("XNET", "ACCEPT", "");
   FXNetPort = NumericOr(ini.ReadString("XNET", "PORT", "93"), 93);
   FRadioPort = NumericOr(ini.ReadString("XNET", "RADIOPORT", "1"), 1);
   FChannels = NumericOr(ini.ReadString("XNET", "CHANNELS", "1"), 1);
@@ -111,6 +114,7 @@ void TForm1::WriteParameters() {
   Log("  XNet");
   Log(Param("HOST:") + FXNetHost);
   Log(Param("ADDRESS:") + FXNetAddress);
+  if (!FXNetAccept.empty()) Log(Param("ACCEPT:") + FXNetAccept);
   if (FMode != kModeMap) {
     Log(Param("PORT:") + std::to_string(FXNetPort));
     Log(Param("RADIOPORT") + std::to_string(FRadioPort));
@@ -147,6 +151,22 @@ void TForm1::CreateUDPClient() {
   FUDPClient->SetPort(std::to_string(FXNetPort));
   FUDPClient->ComponentOptions = wsoNoReceiveLoop;
   Log("<Create> UDP Client Created");
+}
+
+void TForm1::CreateHostNames() {
+  FHostNames = std::make_unique<THostNames>(loop_, FLog.get());
+  FAcceptList = TAcceptList(FXNetAccept, FXNetAddress);
+  if (FAcceptList.Empty()) Log("<Create> AXIP datagrams accepted from any host");
+  FNodeAddress = FXNetAddress;
+  FNodeKnown = !IsHostName(FXNetAddress);
+  FHostNames->OnChange = [this](const std::string& name) {
+    if (name != FXNetAddress) return;
+    FNodeAddress = wsock::InetNtoa(FHostNames->Addresses(name).front());
+    FNodeKnown = true;
+  };
+  if (IsHostName(FXNetAddress)) FHostNames->Add(FXNetAddress);
+  for (const std::string& host : FAcceptList.Hosts()) FHostNames->Add(host);
+  FHostNames->Start();
 }
 
 std::unique_ptr<TWSocket> TForm1::CreateListener(int32_t localPort) {
@@ -266,6 +286,7 @@ void TForm1::FormDestroy() {
       FRetryTimer.reset();
       Log("Destroy: Retry-Out Timer Object Destroyed");
     }
+    FHostNames.reset();
     Log("Destroy: ShutDown Completed");
     if (FLog) FLog->SetEnabled(false);
     FLog.reset();

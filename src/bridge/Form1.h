@@ -12,10 +12,14 @@
 #include <string>
 #include <vector>
 
+#include <netinet/in.h>
+
 #include "agwpe/AGWL2.h"
 #include "bridge/AboutDlg.h"
+#include "bridge/AcceptList.h"
 #include "bridge/Cache.h"
 #include "bridge/ConfigLines.h"
+#include "bridge/HostNames.h"
 #include "net/WSocket.h"
 #include "platform/Desktop.h"
 #include "platform/EventLoop.h"
@@ -72,6 +76,7 @@ class TForm1 {
   uint8_t Mode() const { return FMode; }
   bool Recover() const { return FRecover; }
   bool Learn() const { return FLearn; }
+  const TAcceptList& Accept() const { return FAcceptList; }
   const std::array<TXNet, kXNetEntries + 1>& XNet() const { return FXNet; }
   TWSocket* Listener(int entry) const { return FSockets.at(static_cast<size_t>(entry)).get(); }
   const TCacheList& Cache() const { return FCache; }
@@ -86,6 +91,11 @@ class TForm1 {
   void WriteParameters();
   void CreateL2();
   void CreateUDPClient();
+  void CreateHostNames();
+  // False while the node's host name has had no good answer.
+  bool NodeKnown() const { return FNodeKnown; }
+  // The sender's verdict; drops a datagram from elsewhere with its line.
+  bool Accepted(const sockaddr_in& from);
   std::unique_ptr<TWSocket> CreateListener(int32_t localPort);
   void LoadRoutes(const std::vector<std::string>& routes);
   void LoadXNetPorts(const std::vector<std::string>& ports);
@@ -122,6 +132,11 @@ class TForm1 {
   std::unique_ptr<TL2> FL2;
   std::unique_ptr<TLog> FLog;
   std::unique_ptr<TTimer> FRetryTimer;
+  std::unique_ptr<THostNames> FHostNames;
+  TAcceptList FAcceptList;
+  // XNET ADDRESS as the UDP client uses it: the name's latest address.
+  std::string FNodeAddress;
+  bool FNodeKnown = true;
   TCacheList FCache;
   // Index 0 unused so that entries keep their numbers 1 to 10.
   std::array<TXNet, kXNetEntries + 1> FXNet{};
@@ -136,6 +151,7 @@ class TForm1 {
   std::string FAGWPassword;
   std::string FXNetHost;
   std::string FXNetAddress;
+  std::string FXNetAccept;
   int32_t FXNetPort = 93;
   int32_t FRadioPort = 1;
   int32_t FChannels = 1;

@@ -15,7 +15,7 @@ void TForm1::OnKissBefore(TL2*, int32_t port, const std::string& data) {
   try {
     if (Tracing(3)) Log("<L2> <OnKissBefore> Port(" + std::to_string(port) + ")", 3);
     Dump(data, 4);
-    if (!FReady) {
+    if (!FReady || !FNodeKnown) {
       Log("<L2> OnKissBefore: L2 Object not ready, frame discarded", 3);
       return;
     }
@@ -63,7 +63,7 @@ void TForm1::OnKissBefore(TL2*, int32_t port, const std::string& data) {
 
 void TForm1::SendDatagram(const std::string& datagram, int32_t port) {
   FUDPClient->SetProto("udp");
-  FUDPClient->SetAddr(FXNetAddress);
+  FUDPClient->SetAddr(FNodeAddress);
   FUDPClient->SetPort(std::to_string(port));
   FUDPClient->ComponentOptions = wsoNoReceiveLoop;
   FUDPClient->Connect();
@@ -95,6 +95,7 @@ void TForm1::OnDataAvailable(TCustomWSocket* sender, uint16_t error) {
           std::to_string(sender->LastError()) + ") discarded");
       return;
     }
+    if (!Accepted(from)) return;
     if (Tracing(3)) {
       Log("<AXIP> OnDataAvailable: Frame from (" + wsock::InetNtoa(from.sin_addr.s_addr) + ":" +
               std::to_string(ntohs(from.sin_port)) + ") Len(" + std::to_string(count) + ")",
@@ -140,6 +141,20 @@ void TForm1::OnDataAvailable(TCustomWSocket* sender, uint16_t error) {
   } catch (...) {
     Log("<AXIP> Exception on module OnDataAvailable");
   }
+}
+
+bool TForm1::Accepted(const sockaddr_in& from) {
+  if (FAcceptList.Empty() || !FHostNames) return true;
+  switch (FAcceptList.Judge(from.sin_addr.s_addr, *FHostNames)) {
+    case TAcceptList::Verdict::Accepted: return true;
+    case TAcceptList::Verdict::NotYetKnown:
+      Log("<AXIP> OnDataAvailable: Not Ready, Frame Discarded");
+      return false;
+    case TAcceptList::Verdict::Refused: break;
+  }
+  Log("<AXIP> OnDataAvailable: Frame from (" + wsock::InetNtoa(from.sin_addr.s_addr) + ":" +
+      std::to_string(ntohs(from.sin_port)) + ") not accepted, discarded");
+  return false;
 }
 
 void TForm1::Deliver(int32_t port, const std::string& data) {

@@ -35,17 +35,24 @@ AsyncResolver::Handle AsyncResolver::Start(Kind kind, const std::string& text, c
 
 bool AsyncResolver::Cancel(Handle handle) { return pending_.erase(handle) != 0; }
 
+void AsyncResolver::SetHostLookup(HostLookup lookup) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  hostLookup_ = std::move(lookup);
+}
+
 void AsyncResolver::Work() {
   for (;;) {
     Job job;
+    HostLookup hostLookup;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
       if (stopping_) return;
       job = std::move(jobs_.front());
       jobs_.pop_front();
+      hostLookup = hostLookup_;
     }
-    LookupResult result = job.kind == Kind::Host      ? LookupHost(job.text)
+    LookupResult result = job.kind == Kind::Host      ? (hostLookup ? hostLookup(job.text) : LookupHost(job.text))
                           : job.kind == Kind::Address ? LookupAddress(job.text)
                                                       : LookupService(job.text, job.proto);
     loop_.PostFromAnyThread([this, handle = job.handle, result = std::move(result)] {

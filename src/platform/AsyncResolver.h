@@ -29,6 +29,7 @@ class AsyncResolver {
   enum class Kind { Host, Address, Service };
   using Handle = uint64_t;
   using Done = std::function<void(Handle, const LookupResult&)>;
+  using HostLookup = std::function<LookupResult(const std::string& name)>;
 
   explicit AsyncResolver(EventLoop& loop) : loop_(loop) {}
   ~AsyncResolver();
@@ -38,6 +39,11 @@ class AsyncResolver {
   Handle Start(Kind kind, const std::string& text, const std::string& proto, Done done);
   // True when the request was still pending; its completion is then dropped.
   bool Cancel(Handle handle);
+
+  // Takes the place of the system's host lookup (LookupHost) for the
+  // background lookups, so that tests control the answers; it runs on the
+  // worker thread. An empty function restores the system's.
+  void SetHostLookup(HostLookup lookup);
 
   // The blocking lookups themselves, also used directly by blocking callers.
   static LookupResult LookupHost(const std::string& name);
@@ -60,6 +66,7 @@ class AsyncResolver {
   std::condition_variable wake_;
   std::deque<Job> jobs_;
   bool stopping_ = false;
+  HostLookup hostLookup_;  // guarded by mutex_
   std::thread worker_;
 };
 

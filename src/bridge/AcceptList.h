@@ -1,0 +1,33 @@
+// The [XNET] ACCEPT list: the hosts whose AXIP datagrams may reach the
+// radio. Entries are dotted quads or host names separated by commas; the
+// word XNET stands for XNET ADDRESS. An empty list accepts every sender.
+// A value type; its names are looked up by THostNames.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bridge/HostNames.h"
+
+namespace ovlar {
+
+class TAcceptList {
+ public:
+  enum class Verdict { Accepted, Refused, NotYetKnown };
+
+  TAcceptList() = default;
+  // `node` is XNET ADDRESS, which the word XNET stands for.
+  TAcceptList(const std::string& text, const std::string& node);
+
+  bool Empty() const { return hosts_.empty(); }
+  // The entries as THostNames knows them, in the order written.
+  const std::vector<std::string>& Hosts() const { return hosts_; }
+  // Refused only when every entry has had its first answer: a name not
+  // answered yet might be the sender's.
+  Verdict Judge(uint32_t sender, const THostNames& names) const;
+
+ private:
+  std::vector<std::string> hosts_;
+};
+
+}  // namespace ovlar

@@ -1,0 +1,87 @@
+#include "bridge/HostNames.h"
+
+#include <algorithm>
+
+#include "net/WSocketResolve.h"
+#include "platform/WinSock.h"
+
+namespace ovlar {
+
+bool IsHostName(const std::string& text) { return !text.empty() && !WSocketIsDottedIP(text); }
+
+std::string DottedList(const std::vector<uint32_t>& addresses) {
+  std::string text;
+  for (uint32_t a : addresses) text += (text.empty() ? "" : ", ") + wsock::InetNtoa(a);
+  return text;
+}
+
+THostNames::THostNames(EventLoop& loop, TLog* log) : loop_(loop), log_(log) {}
+
+THostNames::~THostNames() {
+  for (auto& [name, host] : hosts_) {
+    if (host.pending != 0) loop_.Resolver().Cancel(host.pending);
+  }
+}
+
+void THostNames::Add(const std::string& host) {
+  if (hosts_.count(host) != 0) return;
+  Host& entry = hosts_[host];
+  if (IsHostName(host)) return;
+  entry.addresses.push_back(wsock::InetAddr(TrimBlanks(host)));
+  entry.answered = true;
+}
+
+void THostNames::Start() {
+  LookUpAll();
+  timer_ = std::make_unique<TTimer>(loop_, kRefreshMs, [this] { LookUpAll(); });
+}
+
+bool THostNames::Known(const std::string& host) const {
+  auto it = hosts_.find(host);
+  return it != hosts_.end() && !it->second.addresses.empty();
+}
+
+bool THostNames::Answered(const std::string& host) const {
+  auto it = hosts_.find(host);
+  return it != hosts_.end() && it->second.answered;
+}
+
+const std::vector<uint32_t>& THostNames::Addresses(const std::string& host) const {
+  static const std::vector<uint32_t> none;
+  auto it = hosts_.find(host);
+  return it == hosts_.end() ? none : it->second.addresses;
+}
+
+void THostNames::LookUpAll() {
+  for (auto& [name, host] : hosts_) {
+    // A lookup still out from last time is waited for, not doubled.
+    if (!IsHostName(name) || host.pending != 0) continue;
+    const std::string key = name;
+    host.pending = loop_.Resolver().Start(AsyncResolver::Kind::Host, TrimBlanks(name), "",
+                                          [this, key](AsyncResolver::Handle, const LookupResult& result) {
+                                            Answered(key, result);
+                                          });
+  }
+}
+
+void THostNames::Answered(const std::string& name, const LookupResult& result) {
+  Host& host = hosts_[name];
+  host.pending = 0;
+  host.answered = true;
+  if (result.error != 0 || result.addresses.empty()) {
+    Log("<AXIP> Host(" + name + ") not resolved, Error(" + std::to_string(result.error) + "), " +
+        (host.addresses.empty() ? std::string("no address yet") : "keeping (" + DottedList(host.addresses) + ")"));
+    return;
+  }
+  // Round-robin answers come in any order; only a new set is news.
+  std::vector<uint32_t> before = host.addresses;
+  std::vector<uint32_t> after = result.addresses;
+  std::sort(before.begin(), before.end());
+  std::sort(after.begin(), after.end());
+  if (before == after) return;
+  host.addresses = result.addresses;
+  Log("<AXIP> Host(" + name + ") resolved to (" + DottedList(host.addresses) + ")");
+  if (OnChange) OnChange(name);
+}
+
+}  // namespace ovlar
