@@ -104,9 +104,12 @@ TEST_F(MapBridge, DatagramsThatFailTheCheckSendNothing) {
   const std::string crc = WordToHex(TCRC().ComputeCRC(swapped));
   EXPECT_TRUE(Logged("<AXIP> OnDataAvailable: Computed CRC(" + crc + ") is wrong"));
   EXPECT_TRUE(Logged("<AXIP> OnDataAvailable: Invalid Message, discarded"));
-  // Longer than the receive buffer: cut, and refused by the check.
-  sender.SendTo(local1_, WithFcs(std::string(6000, 'x')));
-  ASSERT_TRUE(RunUntil(loop_, [&] { return Count("<AXIP> OnDataAvailable: Error(0) Listener(" + std::to_string(local1_) + ")") == 4; }));
+  // Longer than the receive buffer, even when its first 5,121 bytes would
+  // pass the check: never cut and sent.
+  sender.SendTo(local1_, WithFcs(std::string(5119, 'x')) + std::string(130, 'y'));
+  sender.SendTo(local1_, std::string(5122, 'x'));
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Logged("<AXIP> OnDataAvailable: Datagram too long (5122), discarded"); }));
+  EXPECT_TRUE(Logged("<AXIP> OnDataAvailable: Datagram too long (5251), discarded"));
   Settle(loop_);
   EXPECT_EQ(Transmitted().size(), 1u);
 }
@@ -336,6 +339,25 @@ TEST_F(CacheBridge, ManyPortsNeverReadPastTheTable) {
   ASSERT_TRUE(RunUntil(loop_, [&] { return Count("<L2> Event <OnPort> AGWPE(OVLAR-0)") == 2; }));
   const std::string ui = Ax25Frame("NOBODY", 0, "XNODE", 0, 0x03);
   EXPECT_EQ(FromNode(ui).size(), 2u) << "the channel range still limits the ports";
+}
+
+TEST_F(CacheBridge, AHugeRangeAndPortCountWalkOnlyTheKeptPorts) {
+  form_.reset();
+  // The first occurrence of a key wins: these replace the fixture's range.
+  StartCache("[XNET]\nRADIOPORT=16\nCHANNELS=2000000000\n[OVLAR]", "2147483647;P;");
+  const std::string ui = Ax25Frame("NOBODY", 0, "XNODE", 0, 0x03);
+  EXPECT_EQ(FromNode(ui), Lines{"16:" + std::string(1, '\0') + ui});
+}
+
+TEST_F(CacheBridge, AtTheCapTheStationHeardLeastRecentlyMakesRoom) {
+  for (size_t i = 0; i < TCacheList::kMaxLearned; ++i) form_->Isrt(1, "F" + std::to_string(i), 0);
+  form_->Isrt(1, "F0", 0);  // heard again
+  ASSERT_NE(form_->Isrt(2, "REAL", 0), nullptr);
+  EXPECT_EQ(form_->Cache().OfStation("F0").size(), 1u);
+  EXPECT_TRUE(form_->Cache().OfStation("F1").empty());
+  EXPECT_EQ(form_->Cache().Size(), TCacheList::kMaxLearned + 1) << "and the static route";
+  ASSERT_NE(form_->Isrt(1, "STATIC-8", 1), nullptr) << "static routes are not capped";
+  EXPECT_EQ(form_->Cache().OfStation("STATIC-7").size(), 1u);
 }
 
 // Which learned entries route a frame: with a loopback port at the engine

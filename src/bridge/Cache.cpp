@@ -8,17 +8,19 @@ TCache* TCacheList::Find(const std::string& station, int32_t port) {
   auto it = byStation_.find(station);
   if (it == byStation_.end()) return nullptr;
   for (Entry e : it->second) {
-    if (e->HeardPort == port) return &*e;
+    if (e->HeardPort != port) continue;
+    if (auto at = heardAt_.find(&*e); at != heardAt_.end()) heard_.splice(heard_.end(), heard_, at->second);
+    return &*e;
   }
   return nullptr;
 }
 
 TCache* TCacheList::Append(int32_t port, const std::string& station, uint8_t fixed) {
-  if (fixed == 0 && learned_ >= kMaxLearned) return nullptr;
+  if (fixed == 0 && heard_.size() >= kMaxLearned && !Remove(&*heard_.front())) return nullptr;
   entries_.push_back({port, station, fixed});
   const Entry e = std::prev(entries_.end());
   byStation_[station].push_back(e);
-  if (fixed == 0) ++learned_;
+  if (fixed == 0) heardAt_[&*e] = heard_.insert(heard_.end(), e);
   return &*e;
 }
 
@@ -38,7 +40,10 @@ bool TCacheList::Remove(const TCache* entry) {
   auto& list = it->second;
   auto pos = std::find_if(list.begin(), list.end(), [&](Entry e) { return &*e == entry; });
   if (pos == list.end()) return false;
-  if ((*pos)->Fixed == 0) --learned_;
+  if (auto at = heardAt_.find(entry); at != heardAt_.end()) {
+    heard_.erase(at->second);
+    heardAt_.erase(at);
+  }
   entries_.erase(*pos);
   list.erase(pos);
   if (list.empty()) byStation_.erase(it);

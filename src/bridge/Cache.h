@@ -2,7 +2,9 @@
 // is routed by configuration. Entries keep their insertion order; a station
 // may have entries on several ports. Learned entries are capped so that a
 // flood of invented callsigns cannot eat the memory of a long-running
-// bridge. Event-loop thread only.
+// bridge; at the cap the learned entry heard least recently makes room, so
+// a real station is still learned after a flood. Static entries stay.
+// Event-loop thread only.
 #pragma once
 #include <cstdint>
 #include <list>
@@ -26,9 +28,11 @@ class TCacheList {
   bool Empty() const { return entries_.empty(); }
   size_t Size() const { return entries_.size(); }
   const TCache& Head() const { return entries_.front(); }
-  // The entry (station, port), or nullptr.
+  // The entry (station, port), or nullptr. Finding a learned entry counts
+  // as hearing its station again.
   TCache* Find(const std::string& station, int32_t port);
-  // Appends a new entry; nullptr when the learned entries are at their cap.
+  // Appends a new entry; a learned one at the cap first evicts the learned
+  // entry heard least recently.
   TCache* Append(int32_t port, const std::string& station, uint8_t fixed);
   // The entries of one station, in insertion order.
   std::vector<const TCache*> OfStation(const std::string& station) const;
@@ -38,7 +42,10 @@ class TCacheList {
  private:
   std::list<TCache> entries_;
   std::unordered_map<std::string, std::vector<Entry>> byStation_;
-  size_t learned_ = 0;
+  // Learned entries, the one heard least recently first, and where each
+  // stands in that order.
+  std::list<Entry> heard_;
+  std::unordered_map<const TCache*, std::list<Entry>::iterator> heardAt_;
 };
 
 // The type of an AX.25 frame from its control byte; empty when unclassified.

@@ -3,6 +3,8 @@
 // port.
 #include <arpa/inet.h>
 
+#include <algorithm>
+
 #include "bridge/Form1.h"
 #include "platform/WinSock.h"
 #include "support/HexStr.h"
@@ -77,7 +79,8 @@ void TForm1::SendDatagram(const std::string& datagram, int32_t port) {
 void TForm1::OnDataAvailable(TCustomWSocket* sender, uint16_t error) {
   try {
     if (Tracing(1)) Log("<AXIP> OnDataAvailable: Error(" + std::to_string(error) + ") Listener(" + sender->Port() + ")");
-    char buffer[kReceiveBuffer];
+    // One byte more than a datagram may have tells a longer one apart.
+    char buffer[kReceiveBuffer + 1];
     sockaddr_in from{};
     int fromLength = sizeof from;
     if (!FReady) {
@@ -85,7 +88,13 @@ void TForm1::OnDataAvailable(TCustomWSocket* sender, uint16_t error) {
       sender->ReceiveFrom(buffer, sizeof buffer, from, fromLength);
       return;
     }
+    // The platform tells the whole length of the datagram waiting.
+    const int32_t waiting = sender->RcvdCount();
     const int count = sender->ReceiveFrom(buffer, sizeof buffer, from, fromLength);
+    if (count > kReceiveBuffer) {
+      Log("<AXIP> OnDataAvailable: Datagram too long (" + std::to_string(std::max(waiting, count)) + "), discarded");
+      return;
+    }
     if (count == 0) {
       Log("<AXIP> OnDataAvailable: Invalid Message, discarded");
       return;
@@ -122,12 +131,13 @@ void TForm1::OnDataAvailable(TCustomWSocket* sender, uint16_t error) {
         Log("<AXIP> OnDataAvailable: Nul number of Channels", 3);
         return;
       }
-      int32_t remaining = FChannels;
-      for (int32_t i = 1; i <= FL2->PortCount() && remaining > 0; ++i) {
-        if (i < FRadioPort) continue;
+      // The channel range from its first port the engine has, as far as
+      // the engine's ports go; it keeps at most 16 whatever count it sent.
+      const int64_t first = std::max(FRadioPort, int32_t{1});
+      const int64_t last = std::min({first + FChannels - 1, int64_t{FL2->PortCount()}, int64_t{kMaxPorts}});
+      for (int64_t i = first; i <= last; ++i) {
         Log("<AXIP> OnDataAvailable: Sending Frame thru Port(" + std::to_string(i) + ")", 3);
-        FL2->SendKiss(i, data);
-        --remaining;
+        FL2->SendKiss(static_cast<int32_t>(i), data);
       }
     } else {
       for (int i = 1; i <= kXNetEntries && FXNet[i].AGWPort != 0; ++i) {
