@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 
 #include <algorithm>
 #include <memory>
@@ -178,6 +180,10 @@ TEST_F(TL2Test, StartUpRequestsInOrder) {
   Connect(server, 4);
   EXPECT_EQ(server.Kinds(), "GRkm");
   EXPECT_EQ(ups, 1);
+  int noDelay = 0;
+  socklen_t length = sizeof noDelay;
+  getsockopt(l2_.ClientSocket().Socket().SocketHandle(), IPPROTO_TCP, TCP_NODELAY, &noDelay, &length);
+  EXPECT_EQ(noDelay, 1) << "a 'K' frame must not wait for the acknowledgement of the one before";
   EXPECT_TRUE(Logged("{L2} AGW Object Opened HostName() Addr(127.0.0.1:" + std::to_string(server.Port()) + ")"));
 }
 

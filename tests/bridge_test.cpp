@@ -1,3 +1,6 @@
+#include <poll.h>
+#include <sys/ioctl.h>
+
 #include <string>
 
 #include "BridgeFixture.h"
@@ -503,6 +506,61 @@ TEST_F(NamedNodeBridge, ResolvedChangedAndFailing) {
   Forward(frame);
   EXPECT_EQ(third_.Receive(), datagram);
   EXPECT_EQ(second_.Receive(50), "<none>");
+}
+
+// One radio port to one node port, tracing one line per forwarded frame.
+class BurstBridge : public BridgeFixture {
+ protected:
+  void SetUp() override {
+    local_ = FreeUdpPort();
+    Start("[OVLAR]\nTRACE=3\nMODE=2\n[XNET.PORT]\nA=1," + std::to_string(local_) + "," +
+          std::to_string(node_.Port()) + "\n");
+    Connect();
+  }
+  // How many log lines start with text, and the index of the last one.
+  std::pair<size_t, long> Traced(const std::string& text) {
+    const test::Lines all = Log();
+    size_t count = 0;
+    long last = -1;
+    for (size_t i = 0; i < all.size(); ++i) {
+      if (all[i].rfind(text, 0) != 0) continue;
+      ++count;
+      last = static_cast<long>(i);
+    }
+    return {count, last};
+  }
+  const std::string toNode_ = "<AXIP> Sending Frame Len(";
+  const std::string toRadio_ = "<AXIP> OnDataAvailable: Sending Info to AGWPE Port(";
+  uint16_t local_ = 0;
+  UdpPeer node_;
+  UdpPeer sender_;
+};
+
+// Neither side can hold the other up: a long burst from AGWPE is read a
+// slice at a time, and datagrams one per turn.
+TEST_F(BurstBridge, EachSideIsServedWhileTheOtherBursts) {
+  const int engine = form_->L2()->ClientSocket().Socket().SocketHandle();
+  const int queue = 212992;  // the usual default limit, room for the whole burst
+  setsockopt(engine, SOL_SOCKET, SO_RCVBUF, &queue, sizeof queue);
+  std::string burst;
+  for (int i = 0; i < 4000; ++i) {
+    burst += AgwBytes(0, 'K', std::string(1, '\0') + Ax25Frame("CQ", 0, "N0CALL", 1, 0x03, std::string(40, 'b')));
+  }
+  agw_.SendRaw(burst);
+  // Unfair reading would take all of it at once if it all waits; let it.
+  int waiting = 0;
+  for (int i = 0; i < 500 && waiting < static_cast<int>(burst.size()); ++i) {
+    ioctl(engine, FIONREAD, &waiting);
+    poll(nullptr, 0, 10);
+  }
+  sender_.SendTo(local_, WithFcs(Ax25Frame("N0CALL", 0, "XNODE", 0, 0x03, "from the node")));
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Transmitted().size() == 1 && Traced(toNode_).first == 4000; }));
+  EXPECT_LT(Traced(toRadio_).second, Traced(toNode_).second) << "the datagram waited for the whole burst";
+
+  for (int i = 0; i < 100; ++i) sender_.SendTo(local_, WithFcs(Ax25Frame("N0CALL", 0, "XNODE", 0, 0x03, "flood")));
+  Hear(1, Ax25Frame("CQ", 0, "N1CALL", 0, 0x03, "heard"));
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Transmitted().size() == 101 && Traced(toNode_).first == 4001; }));
+  EXPECT_LT(Traced(toNode_).second, Traced(toRadio_).second) << "the heard frame waited for the whole flood";
 }
 
 // The link: AGWPE is not there at start.

@@ -1,7 +1,11 @@
 #include "agwpe/AGWL2.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
 #include <algorithm>
 
+#include "platform/WinSock.h"
 #include "support/ReqLib32.h"
 
 namespace ovlar {
@@ -141,6 +145,7 @@ void TL2::AGWConnect() {
   try {
     Log(1, "{L2} Connected with AGWPE");
     Active_ = true;
+    SetNoDelay();
     // Bytes left over from an earlier connection belong to no frame here.
     RxBlock_ = AGWCB{};
     if (FrameTimer_) FrameTimer_->SetEnabled(false);
@@ -161,6 +166,16 @@ void TL2::AGWConnect() {
   } catch (...) {
     Log(1, "{L2} Exception on module AGWConnect");
   }
+}
+
+// Every 'K' frame is to leave when it is written, not wait until AGWPE has
+// acknowledged the one before.
+void TL2::SetNoDelay() {
+  const int on = 1;
+  if (wsock::SetOption(ClientSocket_->Socket().SocketHandle(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0) return;
+  const int code = WSAGetLastError();
+  Log(1, "{L2} ERROR TCP_NODELAY not set on the AGWPE connection: " + WSocketErrorDesc(code) + " (" +
+             std::to_string(code) + ")");
 }
 
 void TL2::AGWDisc() {
@@ -187,7 +202,7 @@ void TL2::AGWError(int32_t& errorCode) {
 
 void TL2::AGWRead(TCustomWinSocket* socket) {
   try {
-    const std::string bytes = socket->ReceiveString();
+    const std::string bytes = socket->ReceiveString(kReadSlice);
     Log(5, "{L2} Read from AGWPE Socket ");
     Dump(5, bytes);
     if (!bytes.empty()) Store(bytes);

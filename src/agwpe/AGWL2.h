@@ -26,6 +26,9 @@ constexpr int kHeardSlots = 20;
 // The longest data part the cutter takes; a header stating more is taken
 // for a broken stream.
 constexpr uint32_t kMaxAGWData = 1024 * 1024;
+// The most one read event takes from AGWPE: the rest of a long burst waits
+// for the next turn of the loop, after datagrams and timers had theirs.
+constexpr int kReadSlice = 64 * 1024;
 
 // Receive state of the frame cutter.
 struct AGWCB {
@@ -165,6 +168,7 @@ class TL2 {
   void FrameOverdue();
   // Drops a connection whose byte stream cannot be cut any more.
   void ProtocolError(const std::string& what);
+  void SetNoDelay();
   void Log(uint8_t level, const std::string& text) const;
   bool Tracing(uint8_t level) const { return Logger && Logger->Wanted(level); }
   void Dump(uint8_t level, const std::string& bytes) const;

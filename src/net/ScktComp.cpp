@@ -312,8 +312,8 @@ int TCustomWinSocket::ReceiveBytes(void* buffer, int count) {
   return result;
 }
 
-std::string TCustomWinSocket::ReceiveString() {
-  const int waiting = ReceiveBytes(nullptr, -1);
+std::string TCustomWinSocket::ReceiveString(int limit) {
+  const int waiting = std::min(ReceiveBytes(nullptr, -1), limit);
   if (waiting <= 0) return {};
   std::string data(static_cast<size_t>(waiting), '\0');
   const int n = ReceiveBytes(data.data(), waiting);

@@ -55,7 +55,9 @@ class TCustomWinSocket {
   int SendString(const std::string& text) { return SendBytes(text.data(), static_cast<int>(text.size())); }
   // count -1: the bytes waiting. Else bytes received, -1 when none can be.
   int ReceiveBytes(void* buffer, int count);
-  std::string ReceiveString();
+  // The bytes waiting, at most limit of them: a reader that takes a slice
+  // per notification lets the loop serve other sockets in between.
+  std::string ReceiveString(int limit = INT32_MAX);
   // Sends the bytes in pieces on write notifications; optionally disconnects
   // once they are all out.
   bool SendStream(std::string stream, bool closeAfterSending = false);
