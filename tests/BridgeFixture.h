@@ -100,18 +100,19 @@ class BridgeFixture : public ::testing::Test {
     return out;
   }
   bool WaitTransmitted(size_t n) { return RunUntil(loop_, [&] { return Transmitted().size() >= n; }); }
-  Lines Log() { return LogTexts("OVLAR.LOG"); }
+  // The log so far, read on from where the last look ended.
+  const Lines& Log() { return log_.Texts(); }
   bool Logged(const std::string& line) {
-    const Lines all = Log();
+    const Lines& all = Log();
     return std::find(all.begin(), all.end(), line) != all.end();
   }
   size_t Count(const std::string& line) {
-    const Lines all = Log();
+    const Lines& all = Log();
     return static_cast<size_t>(std::count(all.begin(), all.end(), line));
   }
   // Indexes of lines in the log, to check their order.
   long At(const std::string& line) {
-    const Lines all = Log();
+    const Lines& all = Log();
     auto it = std::find(all.begin(), all.end(), line);
     return it == all.end() ? -1 : static_cast<long>(it - all.begin());
   }
@@ -127,6 +128,7 @@ class BridgeFixture : public ::testing::Test {
   FakeDesktop desktop_;
   AgwServer agw_{loop_};
   std::unique_ptr<TForm1> form_;
+  LogCursor log_{"OVLAR.LOG"};
 };
 
 }  // namespace ovlar::test

@@ -208,6 +208,25 @@ TEST_F(BridgeStartup, MapWithoutPortsIsAConfigurationError) {
 
 // DIRECT mode: the bridge listens where it sends, so its own datagram comes
 // back to it and goes out on DEFPORT: both paths with their exact bytes.
+// TRACE 0, as the bridge runs in production and in the benchmark: the same
+// forwarding both ways, and nothing in the log.
+TEST_F(BridgeStartup, ForwardsBothWaysAtTraceZero) {
+  UdpPeer node;
+  const uint16_t local = FreeUdpPort();
+  Start("[OVLAR]\nTRACE=0\nMODE=2\n[XNET]\nADDRESS=127.0.0.1\n[XNET.PORT]\nA=1," + std::to_string(local) + "," +
+        std::to_string(node.Port()) + "\n");
+  Connect();
+  const std::string frame = Ax25Frame("CQ", 0, "N0CALL", 1, 0x03, "quiet");
+  Hear(1, frame);
+  ASSERT_TRUE(RunUntil(loop_, [&] { return desktop_.Current() == TrayIcon::XOff; }));
+  EXPECT_EQ(node.Receive(), WithFcs(frame));
+  UdpPeer sender;
+  sender.SendTo(local, WithFcs(frame));
+  ASSERT_TRUE(WaitTransmitted(1));
+  EXPECT_EQ(Transmitted(), Lines{"1:" + std::string(1, '\0') + frame});
+  EXPECT_TRUE(Log().empty());
+}
+
 class DirectBridge : public BridgeFixture {
  protected:
   void SetUp() override {
