@@ -9,6 +9,7 @@
 #include <strings.h>
 
 #include "net/WSocketResolve.h"
+#include "platform/Burst.h"
 #include "platform/WinSock.h"
 
 namespace ovlar {
@@ -262,12 +263,7 @@ bool TCustomWinSocket::SendQueued() {
     }
     queuedOffset_ += static_cast<size_t>(sent);
   }
-  // A burst may have grown the queue far; give that memory back.
-  if (queued_.capacity() > kKeepCapacity) {
-    std::string().swap(queued_);
-  } else {
-    queued_.clear();
-  }
+  EmptyBuffer(queued_);
   queuedOffset_ = 0;
   return true;
 }

@@ -33,7 +33,6 @@ class TCustomWinSocket {
   // More queued output than this means the peer has stopped reading: later
   // sends are refused whole rather than cut.
   static constexpr size_t kMaxQueued = 4 * 1024 * 1024;
-  static constexpr size_t kKeepCapacity = 64 * 1024;
 
   std::function<void(TCustomWinSocket* Socket, TSocketEvent Event)> OnSocketEvent;
   std::function<void(TCustomWinSocket* Socket, TErrorEvent ErrorEvent, int32_t& ErrorCode)> OnErrorEvent;
