@@ -3,6 +3,7 @@
 // are only counted while a chunk is worked through and dropped once at its
 // end, so a burst of many frames costs time in proportion to its bytes.
 #include "agwpe/AGWL2.h"
+#include "platform/Burst.h"
 #include "support/HexStr.h"
 #include "support/ReqLib32.h"
 
@@ -12,11 +13,13 @@ namespace {
 
 constexpr int64_t kFrameWaitMs = 60000;
 
-uint8_t Byte(const std::string& s, size_t i) { return static_cast<uint8_t>(s[i]); }
+// Only for positions the caller has checked: a header is complete before it is read.
+uint8_t ByteAtUnchecked(const std::string& s, size_t i) { return static_cast<uint8_t>(s[i]); }
 
 uint32_t Le32(const std::string& s, size_t at) {
-  return Byte(s, at) | uint32_t{Byte(s, at + 1)} << 8 | uint32_t{Byte(s, at + 2)} << 16 |
-         uint32_t{Byte(s, at + 3)} << 24;
+  uint32_t value = 0;
+  for (size_t i = 4; i-- > 0;) value = value << 8 | ByteAtUnchecked(s, at + i);
+  return value;
 }
 
 bool Letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -29,10 +32,10 @@ std::string Impossible(const std::string& b, size_t at) {
   if (length > kMaxAGWData) {
     return "data length (" + std::to_string(length) + ") over the limit of " + std::to_string(kMaxAGWData);
   }
-  if (!Letter(b[at + 4])) return "data kind (" + ByteToHex(Byte(b, at + 4)) + ") not a letter";
+  if (!Letter(b[at + 4])) return "data kind (" + ByteToHex(ByteAtUnchecked(b, at + 4)) + ") not a letter";
   if (Le32(b, at) > 0xFF) {
     std::string field;
-    for (size_t i = 0; i < 4; ++i) field += ByteToHex(Byte(b, at + i));
+    for (size_t i = 0; i < 4; ++i) field += ByteToHex(ByteAtUnchecked(b, at + i));
     return "port field (" + field + ") not a port number";
   }
   return {};
@@ -61,8 +64,7 @@ bool TL2::Store(const std::string& chunk) {
       if (cut > RxBlock_.Buffer.size()) return false;
     }
     RxBlock_.Buffer.erase(0, cut);
-    // A large burst may have grown the buffer far; give that back.
-    if (RxBlock_.Buffer.empty() && RxBlock_.Buffer.capacity() > 64 * 1024) std::string().swap(RxBlock_.Buffer);
+    if (RxBlock_.Buffer.empty()) EmptyBuffer(RxBlock_.Buffer);
     return complete;
   } catch (...) {
     Log(1, "{L2} Exception on module Store");
@@ -73,9 +75,9 @@ bool TL2::Store(const std::string& chunk) {
 void TL2::TakeHeader(size_t at) {
   const std::string& b = RxBlock_.Buffer;
   RxBlock_.Data.clear();
-  RxBlock_.FramePort = static_cast<uint8_t>(Byte(b, at) + 1);
+  RxBlock_.FramePort = static_cast<uint8_t>(ByteAtUnchecked(b, at) + 1);
   RxBlock_.Kind = b[at + 4];
-  RxBlock_.FramePID = Byte(b, at + 6);
+  RxBlock_.FramePID = ByteAtUnchecked(b, at + 6);
   RxBlock_.CallFrom = CutAtNul(b.substr(at + 8, 10));
   RxBlock_.CallTo = CutAtNul(b.substr(at + 18, 10));
   RxBlock_.DataLen = static_cast<int32_t>(Le32(b, at + 28));
