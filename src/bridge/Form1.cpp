@@ -10,8 +10,6 @@ namespace ovlar {
 
 namespace {
 
-constexpr int64_t kRetryOutMs = 60000;
-constexpr int64_t kActivityMs = 1000;
 constexpr const char* kProduct = "Ovlar 1.00.00";
 
 // Numeric settings fall back to their default when they are not all digits.

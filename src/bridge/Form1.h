@@ -36,7 +36,7 @@ class TForm1 {
   static constexpr int kReceiveBuffer = 5121;
 
   TForm1(EventLoop& loop, Desktop& desktop);
-  ~TForm1();  // FormDestroy, then the listeners
+  ~TForm1();  // FormDestroy; the members' order takes down what it left
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
 
@@ -106,6 +106,9 @@ class TForm1 {
   void LinkLost(const char* event);
   void ShowIcon(TrayIcon icon);
   void SendDatagram(const std::string& datagram, int32_t port);
+  bool ReceiveChecked(TCustomWSocket* sender, std::string& data);
+  void DeliverCached(const std::string& data);
+  void DeliverMapped(TCustomWSocket* sender, const std::string& data);
   void Deliver(int32_t port, const std::string& data);
   // The part of UpdateCache and GetCache that finds the key station and the
   // frame type; false when the operation ends there.
@@ -118,30 +121,24 @@ class TForm1 {
     if (FLog) FLog->DumpText(level, bytes);
   }
 
+  // Retry-out of the AGWPE link, and how long the icon shows activity.
+  static constexpr int64_t kRetryOutMs = 60000;
+  static constexpr int64_t kActivityMs = 1000;
+
   EventLoop& loop_;
   Desktop& desktop_;
 
-  std::unique_ptr<TTimer> hLED;
-  std::unique_ptr<TAboutDlg> hAboutDlg;
+  // Declared so that destruction, in reverse order, is safe by itself and
+  // keeps FormDestroy's order: the listeners, then the AGWPE client, the UDP
+  // client, the about box, the timers and the host names, whose events and
+  // destructors call back into this object and log (~TL2 does); then the
+  // cache and the settings they use; the log last of all.
+  std::unique_ptr<TLog> FLog;
   bool FReady = false;
   bool FRecover = true;
   // Learned cache entries count without a loopback port at the engine.
   bool FLearn = false;
   bool FConfigError = false;
-  std::unique_ptr<TWSocket> FUDPClient;
-  std::unique_ptr<TL2> FL2;
-  std::unique_ptr<TLog> FLog;
-  std::unique_ptr<TTimer> FRetryTimer;
-  std::unique_ptr<THostNames> FHostNames;
-  TAcceptList FAcceptList;
-  // XNET ADDRESS as the UDP client uses it: the name's latest address.
-  std::string FNodeAddress;
-  bool FNodeKnown = true;
-  TCacheList FCache;
-  // Index 0 unused so that entries keep their numbers 1 to 10.
-  std::array<TXNet, kXNetEntries + 1> FXNet{};
-  // The listener of each entry; they live until the process ends.
-  std::array<std::unique_ptr<TWSocket>, kXNetEntries + 1> FSockets;
   int32_t FDefPort = 1;
   uint8_t FMode = kModeMap;
   std::string FAGWAddress;
@@ -159,6 +156,21 @@ class TForm1 {
   std::string FLogFile;
   TrayIcon FIcon = TrayIcon::XUnknown;
   bool FIconAdded = false;
+  TAcceptList FAcceptList;
+  // XNET ADDRESS as the UDP client uses it: the name's latest address.
+  std::string FNodeAddress;
+  bool FNodeKnown = true;
+  TCacheList FCache;
+  // Index 0 unused so that entries keep their numbers 1 to 10.
+  std::array<TXNet, kXNetEntries + 1> FXNet{};
+  std::unique_ptr<THostNames> FHostNames;
+  std::unique_ptr<TTimer> FRetryTimer;
+  std::unique_ptr<TTimer> hLED;
+  std::unique_ptr<TAboutDlg> hAboutDlg;
+  std::unique_ptr<TWSocket> FUDPClient;
+  std::unique_ptr<TL2> FL2;
+  // The listener of each entry; they live until the process ends.
+  std::array<std::unique_ptr<TWSocket>, kXNetEntries + 1> FSockets;
 };
 
 }  // namespace ovlar

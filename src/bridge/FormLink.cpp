@@ -5,11 +5,6 @@
 
 namespace ovlar {
 
-namespace {
-constexpr int64_t kRetryOutMs = 60000;
-constexpr int64_t kActivityMs = 1000;
-}  // namespace
-
 void TForm1::ShowIcon(TrayIcon icon) {
   FIcon = icon;
   if (FIconAdded) desktop_.ModifyTrayIcon(icon);
