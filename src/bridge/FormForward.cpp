@@ -11,6 +11,16 @@
 
 namespace ovlar {
 
+namespace {
+
+// The FCS at the end of a datagram, low-order byte first.
+uint16_t FcsOf(const std::string& datagram) {
+  const size_t n = datagram.size();
+  return static_cast<uint16_t>(static_cast<uint8_t>(datagram[n - 2]) | static_cast<uint8_t>(datagram[n - 1]) << 8);
+}
+
+}  // namespace
+
 // ---- Radio to IP ----
 
 void TForm1::OnKissBefore(TL2*, int32_t port, const std::string& data) {
@@ -37,11 +47,8 @@ void TForm1::OnKissBefore(TL2*, int32_t port, const std::string& data) {
     }
     if (FMode == kModeCache) UpdateCache(port, data, 0);
     const std::string frame = data.substr(1);
-    const uint16_t fcs = FL2->CRC().ComputeCRC(frame) ^ 0xFFFF;
-    if (Tracing(4)) Log("<AXIP> Send: CRC Computed for Frame(" + WordToHex(fcs) + ")", 4);
-    std::string datagram = frame;
-    datagram += static_cast<char>(fcs & 0xFF);
-    datagram += static_cast<char>(fcs >> 8);
+    const std::string datagram = FL2->CRC().AppendFCS(frame);
+    if (Tracing(4)) Log("<AXIP> Send: CRC Computed for Frame(" + WordToHex(FcsOf(datagram)) + ")", 4);
     if (FMode != kModeMap) {
       Log("<AXIP> Sending DIRECT/CACHE", 4);
       SendDatagram(datagram, FXNetPort);
@@ -79,78 +86,96 @@ void TForm1::SendDatagram(const std::string& datagram, int32_t port) {
 void TForm1::OnDataAvailable(TCustomWSocket* sender, uint16_t error) {
   try {
     if (Tracing(1)) Log("<AXIP> OnDataAvailable: Error(" + std::to_string(error) + ") Listener(" + sender->Port() + ")");
-    // One byte more than a datagram may have tells a longer one apart.
-    char buffer[kReceiveBuffer + 1];
-    sockaddr_in from{};
-    int fromLength = sizeof from;
-    if (!FReady) {
-      Log("<AXIP> OnDataAvailable: Not Ready, Frame Discarded");
-      sender->ReceiveFrom(buffer, sizeof buffer, from, fromLength);
-      return;
-    }
-    // The platform tells the whole length of the datagram waiting.
-    const int32_t waiting = sender->RcvdCount();
-    const int count = sender->ReceiveFrom(buffer, sizeof buffer, from, fromLength);
-    if (count > kReceiveBuffer) {
-      Log("<AXIP> OnDataAvailable: Datagram too long (" + std::to_string(std::max(waiting, count)) + "), discarded");
-      return;
-    }
-    if (count == 0) {
-      Log("<AXIP> OnDataAvailable: Invalid Message, discarded");
-      return;
-    }
-    if (count < 0) {
-      Log("<AXIP> OnDataAvailable: Invalid Frame Length (" + std::to_string(count) + ") Error(" +
-          std::to_string(sender->LastError()) + ") discarded");
-      return;
-    }
-    if (!Accepted(from)) return;
-    if (Tracing(3)) {
-      Log("<AXIP> OnDataAvailable: Frame from (" + wsock::InetNtoa(from.sin_addr.s_addr) + ":" +
-              std::to_string(ntohs(from.sin_port)) + ") Len(" + std::to_string(count) + ")",
-          3);
-    }
-    if (FLog) FLog->DumpBuffer(4, buffer, static_cast<uint32_t>(count));
-    const uint16_t crc = FL2->CRC().ComputeCRC(buffer, static_cast<size_t>(count));
-    if (crc != TCRC::kResidue) {
-      Log("<AXIP> OnDataAvailable: Computed CRC(" + WordToHex(crc) + ") is wrong");
-      return;
-    }
-    if (Tracing(4)) Log("<AXIP> OnDataAvailable: Computed CRC(" + WordToHex(crc) + ") is OK", 4);
-    const std::string data = std::string(1, '\0') + std::string(buffer, static_cast<size_t>(count) - 2);
+    std::string data;
+    if (!ReceiveChecked(sender, data)) return;
     if (FMode == kModeDirect) {
       Deliver(FXNet[1].AGWPort, data);
     } else if (FMode == kModeCache) {
-      const int32_t port = GetCache(data);
-      if (port != 0) {
-        Deliver(port, data);
-        return;
-      }
-      Log("<AXIP> OnDataAvailable: Not resolved, sending thru all ports", 3);
-      if (FChannels == 0) {
-        Log("<AXIP> OnDataAvailable: Nul number of Channels", 3);
-        return;
-      }
-      // The channel range from its first port the engine has, as far as
-      // the engine's ports go; it keeps at most 16 whatever count it sent.
-      const int64_t first = std::max(FRadioPort, int32_t{1});
-      const int64_t last = std::min({first + FChannels - 1, int64_t{FL2->PortCount()}, int64_t{kMaxPorts}});
-      for (int64_t i = first; i <= last; ++i) {
-        Log("<AXIP> OnDataAvailable: Sending Frame thru Port(" + std::to_string(i) + ")", 3);
-        FL2->SendKiss(static_cast<int32_t>(i), data);
-      }
+      DeliverCached(data);
     } else {
-      for (int i = 1; i <= kXNetEntries && FXNet[i].AGWPort != 0; ++i) {
-        if (FSockets[i].get() == sender) {
-          Deliver(FXNet[i].AGWPort, data);
-          return;
-        }
-      }
-      Log("<AXIP> OnDataAvailable: Unknown operating mode, discard");
+      DeliverMapped(sender, data);
     }
   } catch (...) {
     Log("<AXIP> Exception on module OnDataAvailable");
   }
+}
+
+// Reads one datagram; true with the frame behind a port byte when it came
+// whole from an accepted sender and its FCS is right.
+bool TForm1::ReceiveChecked(TCustomWSocket* sender, std::string& data) {
+  // One byte more than a datagram may have tells a longer one apart.
+  char buffer[kReceiveBuffer + 1];
+  sockaddr_in from{};
+  int fromLength = sizeof from;
+  if (!FReady) {
+    Log("<AXIP> OnDataAvailable: Not Ready, Frame Discarded");
+    sender->ReceiveFrom(buffer, sizeof buffer, from, fromLength);
+    return false;
+  }
+  // The platform tells the whole length of the datagram waiting.
+  const int32_t waiting = sender->RcvdCount();
+  const int count = sender->ReceiveFrom(buffer, sizeof buffer, from, fromLength);
+  if (count > kReceiveBuffer) {
+    Log("<AXIP> OnDataAvailable: Datagram too long (" + std::to_string(std::max(waiting, count)) + "), discarded");
+    return false;
+  }
+  if (count == 0) {
+    Log("<AXIP> OnDataAvailable: Invalid Message, discarded");
+    return false;
+  }
+  if (count < 0) {
+    Log("<AXIP> OnDataAvailable: Invalid Frame Length (" + std::to_string(count) + ") Error(" +
+        std::to_string(sender->LastError()) + ") discarded");
+    return false;
+  }
+  if (!Accepted(from)) return false;
+  if (Tracing(3)) {
+    Log("<AXIP> OnDataAvailable: Frame from (" + wsock::InetNtoa(from.sin_addr.s_addr) + ":" +
+            std::to_string(ntohs(from.sin_port)) + ") Len(" + std::to_string(count) + ")",
+        3);
+  }
+  if (FLog) FLog->DumpBuffer(4, buffer, static_cast<uint32_t>(count));
+  const uint16_t crc = FL2->CRC().ComputeCRC(buffer, static_cast<size_t>(count));
+  if (crc != TCRC::kResidue) {
+    Log("<AXIP> OnDataAvailable: Computed CRC(" + WordToHex(crc) + ") is wrong");
+    return false;
+  }
+  if (Tracing(4)) Log("<AXIP> OnDataAvailable: Computed CRC(" + WordToHex(crc) + ") is OK", 4);
+  data = std::string(1, '\0') + std::string(buffer, static_cast<size_t>(count) - 2);
+  return true;
+}
+
+// CACHE: the port the cache knows, else every channel from the radio port.
+void TForm1::DeliverCached(const std::string& data) {
+  const int32_t port = GetCache(data);
+  if (port != 0) {
+    Deliver(port, data);
+    return;
+  }
+  Log("<AXIP> OnDataAvailable: Not resolved, sending thru all ports", 3);
+  if (FChannels == 0) {
+    Log("<AXIP> OnDataAvailable: Nul number of Channels", 3);
+    return;
+  }
+  // The channel range from its first port the engine has, as far as
+  // the engine's ports go; it keeps at most 16 whatever count it sent.
+  const int64_t first = std::max(FRadioPort, int32_t{1});
+  const int64_t last = std::min({first + FChannels - 1, int64_t{FL2->PortCount()}, int64_t{kMaxPorts}});
+  for (int64_t i = first; i <= last; ++i) {
+    Log("<AXIP> OnDataAvailable: Sending Frame thru Port(" + std::to_string(i) + ")", 3);
+    FL2->SendKiss(static_cast<int32_t>(i), data);
+  }
+}
+
+// MAP: the radio port of the entry whose listener received the datagram.
+void TForm1::DeliverMapped(TCustomWSocket* sender, const std::string& data) {
+  for (int i = 1; i <= kXNetEntries && FXNet[i].AGWPort != 0; ++i) {
+    if (FSockets[i].get() == sender) {
+      Deliver(FXNet[i].AGWPort, data);
+      return;
+    }
+  }
+  Log("<AXIP> OnDataAvailable: Unknown operating mode, discard");
 }
 
 bool TForm1::Accepted(const sockaddr_in& from) {
