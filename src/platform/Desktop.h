@@ -2,7 +2,8 @@
 // and its pop-up menu, message boxes, the about box, the browser, and the
 // application's title, icon, main window and end. The bridge core sees only
 // this interface; a Qt tray, a headless daemon and a test fake implement
-// it. Event-loop thread only; modal calls keep the event loop running.
+// it. Event-loop thread only; a modal call keeps the event loop running
+// unless it was made from inside a turn (EventLoop.h says why).
 #pragma once
 #include <functional>
 #include <string>
