@@ -204,6 +204,8 @@ TEST_F(TL2Test, LoginNeedsBothUserAndPassword) {
   EXPECT_EQ(login.data.size(), 510u);
   EXPECT_EQ(login.data.substr(0, 3), std::string("me\0", 3));
   EXPECT_EQ(login.data.substr(255), std::string(255, 'p'));
+  EXPECT_TRUE(Logged("{L2} Sending Login Frame User(me) Paswd(********)"));
+  EXPECT_EQ(test::ReadFile("OVLAR.LOG").find("ppp"), std::string::npos) << "not even in the dump";
 }
 
 TEST_F(TL2Test, LongDataIsSplitExceptRawFrames) {

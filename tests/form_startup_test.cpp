@@ -70,7 +70,7 @@ TEST_F(StartupTest, ParameterBlockInDirectModeLinesUpValues) {
       "      ADDRESS:     127.0.0.1",
       "      PORT:        1",
       "      LOGIN:       me",
-      "      PASSWORD:    pw",
+      "      PASSWORD:    ********",
       "      DEFAULT PORT:3",
       "  XNet",
       "      HOST:        node",

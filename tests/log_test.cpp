@@ -96,5 +96,21 @@ TEST_F(LogTest, ADeletedFileIsCreatedAgain) {
   EXPECT_EQ(test::LogTexts("OVLAR.LOG"), std::vector<std::string>{"two"});
 }
 
+TEST_F(LogTest, PastItsSizeTheFileBecomesDotOneAndANewOneStarts) {
+  test::WriteFile("OVLAR.LOG.1", "older\r\n");
+  Open(1).MaxSize = 100;
+  // Two lines pass the limit: after five, c and d are the older file.
+  for (int i = 0; i < 5; ++i) log_.WriteLog(1, std::string(30, static_cast<char>('a' + i)));
+  const std::string older = ReadFile("OVLAR.LOG.1");
+  EXPECT_EQ(older.find("older"), std::string::npos) << "replaced";
+  EXPECT_NE(older.find(std::string(30, 'c') + "\r\n"), std::string::npos);
+  EXPECT_NE(older.find(std::string(30, 'd') + "\r\n"), std::string::npos);
+  EXPECT_EQ(test::LogTexts("OVLAR.LOG"), std::vector<std::string>{std::string(30, 'e')});
+  EXPECT_LT(ReadFile("OVLAR.LOG").size(), 100u);
+  log_.MaxSize = 0;
+  for (int i = 0; i < 10; ++i) log_.WriteLog(1, std::string(30, 'z'));
+  EXPECT_GT(ReadFile("OVLAR.LOG").size(), 300u) << "0 is no limit";
+}
+
 }  // namespace
 }  // namespace ovlar

@@ -13,6 +13,12 @@ namespace ovlar {
 namespace {
 
 
+// What the log may show of a frame's data: a login's password masked.
+std::string Loggable(char kind, const std::string& data) {
+  if (kind != 'P' || data.size() <= 255) return data;
+  return data.substr(0, 255) + PadRight(MaskedPassword(CutAtNul(data.substr(255))), data.size() - 255, '\0');
+}
+
 // A call field of the header: the first 10 characters, padded with NUL.
 std::string CallField(const std::string& call) { return PadRight(call.substr(0, 10), 10, '\0'); }
 
@@ -150,12 +156,12 @@ void TL2::AGWConnect() {
     RxBlock_ = AGWCB{};
     if (FrameTimer_) FrameTimer_->SetEnabled(false);
     if (!Password.empty() && !User.empty()) {
-      Log(3, "{L2} Sending Login Frame User(" + User + ") Paswd(" + Password + ")");
+      Log(3, "{L2} Sending Login Frame User(" + User + ") Paswd(" + MaskedPassword(Password) + ")");
       if (Password.size() > 255) Password.resize(255);
       if (User.size() > 255) User.resize(255);
       const std::string login = PadRight(User, 255, '\0') + PadRight(Password, 255, '\0');
       Log(4, "{L2} <OnAGWUp> Login Frame Info Area");
-      Dump(4, login);
+      Dump(4, Loggable('P', login));
       Write(0, 0, 'P', "", "", 0, login);
     }
     Fire("FOnAGWUp", FOnAGWUp);
@@ -240,7 +246,7 @@ bool TL2::Write(uint8_t port, uint8_t pid, char kind, const std::string& from, c
                  std::to_string(pid) + ") From(" + from + ") To(" + to + ") DK[" + std::string(1, kind) + "] Len(" +
                  std::to_string(data.size()) + ") using object(" + CallSign_ + ")");
     }
-    Dump(5, data);
+    Dump(5, Loggable(kind, data));
     Send(&ClientSocket_->Socket(), port, pid, kind, from, to, static_cast<uint32_t>(data.size()), data);
     return true;
   } catch (...) {
@@ -269,7 +275,7 @@ bool TL2::Send(TCustomWinSocket* connection, uint8_t port, uint8_t pid, char kin
       header[28] = static_cast<char>(fits ? len & 0xFF : MAXFRAME - 1);
       header[29] = static_cast<char>(fits ? (len >> 8) & 0xFF : 0);
       if (Tracing(4)) Log(4, "{L2} Send Frame Header iLen(" + std::to_string(len) + ")");
-      if (Tracing(5)) Dump(5, header + rest);
+      if (Tracing(5)) Dump(5, header + Loggable(kind, rest));
       if (len == 0) {
         Log(4, "{L2} Sent NUL length frame");
         SendAGW(header);

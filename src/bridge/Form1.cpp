@@ -41,6 +41,7 @@ void TForm1::FormCreate() {
     FLog = std::make_unique<TLog>();
     FLog->LogFileName = FLogFile;
     FLog->TraceLevel = FTrace;
+    FLog->MaxSize = int64_t{FLogSize} * 1024;
     FLog->SetEnabled(true);
     WriteParameters();
 
@@ -75,6 +76,7 @@ void TForm1::ReadSettings(std::vector<std::string>& routes, std::vector<std::str
   FLogFile = ini.ReadString("OVLAR", "LOGFILE", "OVLAR.LOG");
   FMode = static_cast<uint8_t>(std::min(NumericOr(ini.ReadString("OVLAR", "MODE", "2"), kModeMap), int32_t{kModeMap}));
   FTrace = NumericOr(ini.ReadString("OVLAR", "TRACE", "0"), 0);
+  FLogSize = NumericOr(ini.ReadString("OVLAR", "LOGSIZE", "10240"), 10240);
   FRecover = SwitchOn(ini.ReadString("OVLAR", "RECOVER", "YES"));
   FLearn = SwitchOn(ini.ReadString("OVLAR", "LEARN", "NO"));
   FAGWAddress = ini.ReadString("AGW", "ADDRESS", "127.0.0.1");
@@ -107,7 +109,7 @@ void TForm1::WriteParameters() {
   Log(Param("ADDRESS:") + FAGWAddress);
   Log(Param("PORT:") + std::to_string(FAGWPort));
   Log(Param("LOGIN:") + FAGWLogin);
-  Log(Param("PASSWORD:") + FAGWPassword);
+  Log(Param("PASSWORD:") + MaskedPassword(FAGWPassword));
   Log(Param("DEFAULT PORT:") + std::to_string(FDefPort));
   Log("  XNet");
   Log(Param("HOST:") + FXNetHost);
@@ -250,6 +252,10 @@ void TForm1::ExitClick() {
       desktop_.MessageBox("Do you really want to exit?", "Warning!", MsgButtons::OkCancel) != MsgResult::Ok) {
     return;
   }
+  Shutdown();
+}
+
+void TForm1::Shutdown() {
   if (FIconAdded) desktop_.DeleteTrayIcon();
   FIconAdded = false;
   desktop_.Terminate();

@@ -48,6 +48,8 @@ class TForm1 {
   void AboutClick();
   void HelpClick();
   void ExitClick();
+  // Shutdown without the question: it was asked already, or a signal said so.
+  void Shutdown();
 
   // AGWPE link supervision.
   void AGWUp(TL2* sender);
@@ -153,6 +155,7 @@ class TForm1 {
   int32_t FRadioPort = 1;
   int32_t FChannels = 1;
   int32_t FTrace = 0;
+  int32_t FLogSize = 10240;  // kilobytes; 0: no limit
   std::string FLogFile;
   TrayIcon FIcon = TrayIcon::XUnknown;
   bool FIconAdded = false;

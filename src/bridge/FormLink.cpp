@@ -48,6 +48,7 @@ void TForm1::OnPort(TL2* sender) {
   try {
     Log("<L2> Event <OnPort> AGWPE(" + sender->CallSign() + ")");
     FReady = true;
+    if (FIcon != TrayIcon::XOff) ShowIcon(TrayIcon::XOn);
     if (FMode != kModeCache || !(sender->LoopbackFound() || FLearn)) return;
     // Only 16 ports have heard lists, whatever count AGWPE reported.
     const int32_t ports = std::min(sender->PortCount(), int32_t{kMaxPorts});
@@ -95,7 +96,8 @@ void TForm1::ShowActivity() {
 void TForm1::ActivityDone() {
   try {
     if (hLED) hLED->SetEnabled(false);
-    ShowIcon(TrayIcon::XOn);
+    // Green means frames can go; a blink with the link down ends grey.
+    ShowIcon(FReady ? TrayIcon::XOn : TrayIcon::XUnknown);
   } catch (...) {
     Log("<L2> Exception on module ActivityDone");
   }

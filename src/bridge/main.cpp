@@ -18,8 +18,8 @@ namespace {
 int RunHeadless(ovlar::EventLoop& loop, std::function<void()>& onSignal) {
   ovlar::HeadlessDesktop desktop(loop);
   ovlar::TForm1 form(loop, desktop);
-  // A signal is the Shutdown command; the headless desktop confirms it.
-  onSignal = [&form] { form.ExitClick(); };
+  // A signal is the Shutdown command, already confirmed.
+  onSignal = [&form] { form.Shutdown(); };
   form.FormCreate();
   loop.Run();
   return form.ConfigError() ? 1 : 0;
@@ -35,7 +35,8 @@ int main(int argc, char** argv) {
   ovlar::EventLoop loop;
   // Signals are taken over before any thread starts, so none gets them.
   std::function<void()> onSignal;
-  loop.HandleSignals({SIGTERM, SIGINT}, [&onSignal](int) {
+  // SIGHUP: the terminal that started the program has gone.
+  loop.HandleSignals({SIGTERM, SIGINT, SIGHUP}, [&onSignal](int) {
     if (onSignal) onSignal();
   });
   if (!headless && ovlar::DisplayReachable()) {

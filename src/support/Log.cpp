@@ -49,7 +49,13 @@ void TLog::Append(const std::string& text) {
   if (!file) file = std::fopen(LogFileName.c_str(), "wb");
   if (!file) return;
   std::fwrite(text.data(), 1, text.size(), file);
+  const long size = std::ftell(file);
   std::fclose(file);
+  if (MaxSize <= 0 || size < MaxSize) return;
+  // Without the older copy a failed rename still must not let it grow.
+  if (std::rename(LogFileName.c_str(), (LogFileName + ".1").c_str()) != 0) {
+    if (std::FILE* empty = std::fopen(LogFileName.c_str(), "wb")) std::fclose(empty);
+  }
 }
 
 void TLog::WriteLog(uint8_t level, const std::string& text) {

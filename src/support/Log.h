@@ -1,6 +1,9 @@
 // The diagnostic log: time-stamped lines and hex dumps, filtered by level.
 // The file is opened and closed for every call so it is complete on disk
-// after each one; failures are swallowed. One instance, event thread only.
+// after each one; failures are swallowed. Past MaxSize bytes the file
+// becomes NAME.1 (replacing an older one) and a new one starts, so a long
+// run at a high trace level cannot fill the disk. One instance, event
+// thread only.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -11,6 +14,7 @@ class TLog {
  public:
   std::string LogFileName;
   int32_t TraceLevel = 0;
+  int64_t MaxSize = 0;  // 0: no limit
 
   TLog();
   bool Enabled() const { return enabled_; }

@@ -4,6 +4,8 @@
 
 namespace ovlar {
 
+std::string MaskedPassword(const std::string& password) { return password.empty() ? "" : "********"; }
+
 bool IsNumeric(const std::string& text) {
   if (text.empty()) return false;
   for (char c : text) {

@@ -7,6 +7,9 @@
 
 namespace ovlar {
 
+// A password as the log shows it: never its characters, nor its length.
+std::string MaskedPassword(const std::string& password);
+
 // Non-empty and digits 0-9 only: no sign, no blanks.
 bool IsNumeric(const std::string& text);
 // Only a-z change; bytes above 0x7F stay as they are.

@@ -23,9 +23,10 @@ rc=$?
 [ -f OVLAR.LOG ] && [ ! -s OVLAR.LOG ] || fail "no OVLAR.INI: OVLAR.LOG missing or not empty"
 grep -q "XNet Port Configuration not found" err.txt || fail "configuration error not on stderr"
 
-# Each shipped example starts, logs its parameters and stops on SIGTERM or SIGINT.
+# Each shipped example starts, logs its parameters and stops on SIGTERM,
+# SIGINT or SIGHUP, without asking.
 for mode in direct cache map; do
-  for sig in TERM INT; do
+  for sig in TERM INT HUP; do
     mkdir -p "$work/$mode-$sig" && cd "$work/$mode-$sig"
     cp "$examples/$mode/OVLAR.INI" .
     sed -i 's/^TRACE=.*/TRACE=5/' OVLAR.INI
@@ -38,6 +39,7 @@ for mode in direct cache map; do
     pid=
     [ "$rc" = 0 ] || fail "$mode: status $rc after SIG$sig"
     wait_for OVLAR.LOG "Destroy: ShutDown Completed"
+    grep -q "Do you really want to exit" err.txt && fail "$mode: SIG$sig asked the exit question"
   done
 done
 echo "program test passed"
