@@ -591,6 +591,73 @@ TEST_F(BurstBridge, EachSideIsServedWhileTheOtherBursts) {
   EXPECT_LT(Traced(toNode_).second, Traced(toRadio_).second) << "the heard frame waited for the whole flood";
 }
 
+// KEEPSOCKET: one socket per node port, kept from datagram to datagram and
+// while the node's port is closed, and closed at shutdown.
+class KeptBridge : public BridgeFixture {
+ protected:
+  void SetUp() override {
+    local_ = FreeUdpPort();
+    Start("[OVLAR]\nMODE=2\n[XNET]\nADDRESS=127.0.0.1\nKEEPSOCKET=on\n[XNET.PORT]\nA=1," + std::to_string(local_) +
+          "," + std::to_string(nodePort_) + "\n");
+    Connect();
+  }
+  // The next datagram at the node, and the port it came from.
+  std::string AtNode(uint16_t& from) {
+    if (!RunUntil(loop_, [&] { return WaitReadable(node_->Fd(), 0); })) return "<none>";
+    std::string buf(70000, '\0');
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    const ssize_t n = recvfrom(node_->Fd(), buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&a), &len);
+    buf.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    from = ntohs(a.sin_port);
+    return buf;
+  }
+  static bool PortFree(uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    const bool free = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(fd);
+    return free;
+  }
+  std::unique_ptr<UdpPeer> node_ = std::make_unique<UdpPeer>();
+  const uint16_t nodePort_ = node_->Port();
+  uint16_t local_ = 0;
+};
+
+TEST_F(KeptBridge, OneSourcePortBothWaysThroughTheNodesAbsenceUntilShutdown) {
+  EXPECT_TRUE(Logged("      KEEPSOCKET:  TRUE"));
+  const std::string first = Ax25Frame("CQ", 0, "N0CALL", 1, 0x03, std::string(300, '\xC0'));
+  const std::string second = Ax25Frame("N1CALL", 0, "N0CALL", 1, 0x10, "second");
+  uint16_t source = 0, again = 0;
+  Hear(1, first);
+  EXPECT_EQ(AtNode(source), WithFcs(first));
+  Hear(1, second);
+  EXPECT_EQ(AtNode(again), WithFcs(second));
+  EXPECT_EQ(again, source);
+  EXPECT_FALSE(PortFree(source)) << "the socket is kept";
+
+  // The node goes away: its host answers port unreachable, more than once.
+  node_.reset();
+  for (int i = 0; i < 3; ++i) Hear(1, first);
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Count("<AXIP> Sending MAP") == 5; }));
+  Settle(loop_);
+  node_ = std::make_unique<UdpPeer>(nodePort_);
+  Hear(1, second);
+  EXPECT_EQ(AtNode(again), WithFcs(second));
+  EXPECT_EQ(again, source);
+  EXPECT_FALSE(Logged("<AXIP> OnOutError"));
+
+  const std::string down = Ax25Frame("N0CALL", 1, "XNODE", 0, 0x00, "down");
+  node_->SendTo(local_, WithFcs(down));
+  ASSERT_TRUE(WaitTransmitted(1));
+  EXPECT_EQ(Transmitted(), Lines{"1:" + std::string(1, '\0') + down});
+
+  form_.reset();
+  EXPECT_TRUE(PortFree(source)) << "released at shutdown";
+}
+
 // The link: AGWPE is not there at start.
 class RecoverBridge : public BridgeFixture {
  protected:

@@ -91,6 +91,7 @@ void TForm1::ReadSettings(std::vector<std::string>& routes, std::vector<std::str
   FXNetPort = NumericOr(ini.ReadString("XNET", "PORT", "93"), 93);
   FRadioPort = NumericOr(ini.ReadString("XNET", "RADIOPORT", "1"), 1);
   FChannels = NumericOr(ini.ReadString("XNET", "CHANNELS", "1"), 1);
+  FKeepSocket = SwitchOn(ini.ReadString("XNET", "KEEPSOCKET", "NO"));
   routes = ini.ReadSectionValues("ROUTES");
   ports = ini.ReadSectionValues("XNET.PORT");
 }
@@ -115,6 +116,7 @@ void TForm1::WriteParameters() {
   Log(Param("HOST:") + FXNetHost);
   Log(Param("ADDRESS:") + FXNetAddress);
   if (!FXNetAccept.empty()) Log(Param("ACCEPT:") + FXNetAccept);
+  if (FKeepSocket) Log(Param("KEEPSOCKET:") + BoolText(FKeepSocket));
   if (FMode != kModeMap) {
     Log(Param("PORT:") + std::to_string(FXNetPort));
     Log(Param("RADIOPORT") + std::to_string(FRadioPort));
@@ -150,6 +152,7 @@ void TForm1::CreateUDPClient() {
   FUDPClient->SetAddr(FXNetAddress);
   FUDPClient->SetPort(std::to_string(FXNetPort));
   FUDPClient->ComponentOptions = wsoNoReceiveLoop;
+  if (FKeepSocket) FKeptSockets = std::make_unique<TKeptSockets>(loop_, [this](TCustomWSocket* s) { OnOutError(s); });
   Log("<Create> UDP Client Created");
 }
 
@@ -279,6 +282,7 @@ void TForm1::FormDestroy() {
     }
     if (FUDPClient) {
       FUDPClient.reset();
+      FKeptSockets.reset();
       Log("Destroy: UDP Client Object Destroyed");
     }
     if (hLED) {

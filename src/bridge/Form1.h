@@ -19,6 +19,7 @@
 #include "bridge/AcceptList.h"
 #include "bridge/Cache.h"
 #include "bridge/ConfigLines.h"
+#include "bridge/KeptSockets.h"
 #include "bridge/HostNames.h"
 #include "net/WSocket.h"
 #include "platform/Desktop.h"
@@ -154,6 +155,7 @@ class TForm1 {
   int32_t FXNetPort = 93;
   int32_t FRadioPort = 1;
   int32_t FChannels = 1;
+  bool FKeepSocket = false;
   int32_t FTrace = 0;
   int32_t FLogSize = 10240;  // kilobytes; 0: no limit
   std::string FLogFile;
@@ -171,6 +173,8 @@ class TForm1 {
   std::unique_ptr<TTimer> hLED;
   std::unique_ptr<TAboutDlg> hAboutDlg;
   std::unique_ptr<TWSocket> FUDPClient;
+  // KEEPSOCKET: one kept socket per node port instead of FUDPClient.
+  std::unique_ptr<TKeptSockets> FKeptSockets;
   std::unique_ptr<TL2> FL2;
   // The listener of each entry; they live until the process ends.
   std::array<std::unique_ptr<TWSocket>, kXNetEntries + 1> FSockets;

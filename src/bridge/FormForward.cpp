@@ -71,6 +71,11 @@ void TForm1::OnKissBefore(TL2*, int32_t port, const std::string& data) {
 }
 
 void TForm1::SendDatagram(const std::string& datagram, int32_t port) {
+  if (FKeptSockets) {
+    FKeptSockets->Send(FNodeAddress, port, datagram);
+    ShowActivity();
+    return;
+  }
   FUDPClient->SetProto("udp");
   FUDPClient->SetAddr(FNodeAddress);
   FUDPClient->SetPort(std::to_string(port));

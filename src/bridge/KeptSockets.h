@@ -1,0 +1,40 @@
+// The UDP client sockets of KEEPSOCKET: one per destination port of the
+// XNet node, opened at the first datagram for it and kept, so that each
+// datagram costs one send and leaves from one fixed source port. A socket
+// whose address is no longer current, or that an error closed, is opened
+// anew at its next datagram. Owned by TForm1; event-loop thread only.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/WSocket.h"
+#include "platform/EventLoop.h"
+
+namespace ovlar {
+
+class TKeptSockets {
+ public:
+  TKeptSockets(EventLoop& loop, TCustomWSocket::TNotify onError) : loop_(loop), onError_(std::move(onError)) {}
+
+  void Send(const std::string& address, int32_t port, const std::string& datagram);
+  // Closes and releases every socket.
+  void Clear() { kept_.clear(); }
+  size_t Count() const { return kept_.size(); }
+
+ private:
+  struct Kept {
+    int32_t port;
+    std::string address;  // as given, for the comparison at each datagram
+    std::unique_ptr<TWSocket> socket;
+  };
+  TWSocket& For(const std::string& address, int32_t port);
+
+  EventLoop& loop_;
+  TCustomWSocket::TNotify onError_;
+  // Few: destinations come from the configuration only.
+  std::vector<Kept> kept_;
+};
+
+}  // namespace ovlar
