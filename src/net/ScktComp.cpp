@@ -309,7 +309,8 @@ int TCustomWinSocket::ReceiveBytes(void* buffer, int count) {
 }
 
 std::string TCustomWinSocket::ReceiveString(int limit) {
-  const int waiting = std::min(ReceiveBytes(nullptr, -1), limit);
+  // With a limit the receive itself says how much there was: no query first.
+  const int waiting = limit < INT32_MAX ? limit : ReceiveBytes(nullptr, -1);
   if (waiting <= 0) return {};
   std::string data(static_cast<size_t>(waiting), '\0');
   const int n = ReceiveBytes(data.data(), waiting);
