@@ -1,386 +1,261 @@
-// Forwarding rate, added latency, loss under load and memory of the bridge,
-// each beside a bare relay that makes the same system calls per frame and
-// is therefore the limit. Run by hand: build/bench/ovlar_bench [--soak S]
-// [--frames N]. Everything runs on loopback.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <fcntl.h>
-#include <poll.h>
+// Forwarding rate, added latency, loss, CPU and memory of the bridge, each
+// beside a bare relay that makes the same system calls per frame and is
+// therefore the limit, and CPU per frame beside ax25ipd when it is
+// installed. Run by hand: build/bench/ovlar_bench [--frames N] [--soak S]
+// [--memory-frames N]. Everything runs on loopback.
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sys/utsname.h>
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
+#include <functional>
+#include <map>
 
+#include "BenchKit.h"
+#include "Subjects.h"
 #include "support/L2CRC.h"
 
+namespace bench {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-int64_t NowNs() { return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count(); }
-
-sockaddr_in Loopback(uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return a;
-}
-
-uint16_t PortOf(int fd) {
-  sockaddr_in a{};
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  return ntohs(a.sin_port);
-}
-
-int UdpSocket(uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  const int big = 8 * 1024 * 1024;
-  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
-  sockaddr_in a = Loopback(port);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  return fd;
-}
-
-uint16_t FreeUdpPort() {
-  const int fd = UdpSocket(0);
-  const uint16_t p = PortOf(fd);
-  close(fd);
-  return p;
-}
-
-std::string AgwFrame(uint8_t port, char kind, const std::string& data) {
-  std::string h(36, '\0');
-  h[0] = static_cast<char>(port);
-  h[4] = kind;
-  h[28] = static_cast<char>(data.size() & 0xFF);
-  h[29] = static_cast<char>(data.size() >> 8);
-  return h + data;
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// A UI frame whose information carries a sequence number and a send time.
-std::string StampedFrame(uint64_t seq, int64_t sentNs) {
-  std::string f = std::string("\x84\x8A\x9C\x86\x90@\xE0\x9C\x60\x86\x82\x98\x98\x63\x03\xCF", 16);
-  f.append(reinterpret_cast<const char*>(&seq), 8);
-  f.append(reinterpret_cast<const char*>(&sentNs), 8);
-  return f;
-}
-
-bool ReadStamp(const std::string& frame, uint64_t& seq, int64_t& sentNs) {
-  if (frame.size() < 32) return false;
-  std::memcpy(&seq, frame.data() + 16, 8);
-  std::memcpy(&sentNs, frame.data() + 24, 8);
-  return true;
-}
-
-// ---- The bare relay: the same calls per frame, nothing else ----
-
-[[noreturn]] void RunRelay(uint16_t agwPort, uint16_t listenPort, uint16_t nodePort) {
-  const int tcp = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a = Loopback(agwPort);
-  if (connect(tcp, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) _exit(1);
-  const int one = 1;
-  setsockopt(tcp, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  const int udp = UdpSocket(listenPort);
-  const ovlar::TCRC crc;
-  const sockaddr_in node = Loopback(nodePort);
-  std::string buffer;
-  WriteAll(tcp, AgwFrame(0, 'G', ""));
-  pollfd fds[2] = {{tcp, POLLIN, 0}, {udp, POLLIN, 0}};
-  char buf[70000];
-  for (;;) {
-    if (poll(fds, 2, -1) <= 0) continue;
-    if (fds[0].revents) {
-      const ssize_t n = recv(tcp, buf, sizeof buf, 0);
-      if (n <= 0) _exit(0);
-      buffer.append(buf, static_cast<size_t>(n));
-      while (buffer.size() >= 36) {
-        const size_t len = static_cast<uint8_t>(buffer[28]) + 256u * static_cast<uint8_t>(buffer[29]);
-        if (buffer.size() < 36 + len) break;
-        const char kind = buffer[4];
-        const std::string data = buffer.substr(36, len);
-        buffer.erase(0, 36 + len);
-        if (kind == 'G') WriteAll(tcp, AgwFrame(0, 'y', ""));
-        if (kind != 'K' || data.empty()) continue;
-        const std::string datagram = crc.AppendFCS(data.substr(1));
-        const int s = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in any = Loopback(0);
-        any.sin_addr.s_addr = INADDR_ANY;
-        bind(s, reinterpret_cast<sockaddr*>(&any), sizeof any);
-        connect(s, reinterpret_cast<const sockaddr*>(&node), sizeof node);
-        send(s, datagram.data(), datagram.size(), 0);
-        close(s);
-      }
-    }
-    if (fds[1].revents) {
-      const ssize_t n = recv(udp, buf, sizeof buf, 0);
-      if (n < 2 || crc.ComputeCRC(buf, static_cast<size_t>(n)) != ovlar::TCRC::kResidue) continue;
-      WriteAll(tcp, AgwFrame(0, 'K', std::string(1, '\0') + std::string(buf, static_cast<size_t>(n) - 2)));
-    }
-  }
-}
-
-// ---- The subject under load ----
-
-struct Subject {
-  std::string name;
-  pid_t pid = -1;
-  int tcp = -1;           // our end of its AGWPE connection
-  uint16_t listen = 0;    // its UDP listener
-  int sink = -1;          // where it sends datagrams
-  std::string dir;
-};
-
-long RssKb(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-  }
-  return -1;
-}
-
-Subject Launch(bool relay) {
-  Subject s;
-  s.name = relay ? "bare relay" : "ovlar";
-  const int server = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a = Loopback(0);
-  bind(server, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  listen(server, 1);
-  s.sink = UdpSocket(0);
-  s.listen = FreeUdpPort();
-  const uint16_t agwPort = PortOf(server);
-  const uint16_t sinkPort = PortOf(s.sink);
-  if (!relay) {
-    char pattern[] = "/tmp/ovlar-bench-XXXXXX";
-    s.dir = mkdtemp(pattern);
-    std::ofstream(s.dir + "/OVLAR.INI") << "[OVLAR]\nTRACE=0\nMODE=2\n[AGW]\nPORT=" << agwPort
-                                        << "\n[XNET]\nADDRESS=127.0.0.1\n[XNET.PORT]\nP=1," << s.listen << ","
-                                        << sinkPort << "\n";
-    std::ofstream(s.dir + "/OVLAR.ICO") << "ico";
-  }
-  s.pid = fork();
-  if (s.pid == 0) {
-    if (relay) RunRelay(agwPort, s.listen, sinkPort);
-    if (chdir(s.dir.c_str()) != 0) _exit(1);
-    const int devnull = open("/dev/null", O_WRONLY);
-    dup2(devnull, 2);
-    execl(OVLAR_BINARY, "ovlar", "--headless", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  s.tcp = accept(server, nullptr, nullptr);
-  close(server);
-  const int one = 1;
-  setsockopt(s.tcp, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  // Ready once it asks for the details of the port we report.
-  WriteAll(s.tcp, AgwFrame(0, 'G', "1;Port1;"));
-  std::string buffer;
-  char buf[4096];
-  while (buffer.find('y') == std::string::npos) {
-    const ssize_t n = recv(s.tcp, buf, sizeof buf, 0);
-    if (n <= 0) break;
-    for (ssize_t i = 0; i + 4 < n; ++i) {
-      if (buf[i + 4] == 'y' && i % 36 == 0) buffer += 'y';
-    }
-    buffer.append(buf, static_cast<size_t>(n));
-  }
-  return s;
-}
-
-void Stop(Subject& s) {
-  kill(s.pid, SIGTERM);
-  waitpid(s.pid, nullptr, 0);
-  close(s.tcp);
-  close(s.sink);
-  if (!s.dir.empty()) std::system(("rm -rf '" + s.dir + "'").c_str());
-}
-
-// Receives what comes out of the subject and records latencies.
-class Collector {
- public:
-  explicit Collector(int fd, bool stream) : fd_(fd), stream_(stream) {}
-  void Start() {
-    thread_ = std::thread([this] { Run(); });
-  }
-  void Finish() {
-    done_ = true;
-    thread_.join();
-  }
-  uint64_t Received() const { return received_; }
-  std::vector<int64_t> TakeLatencies() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<int64_t> out;
-    out.swap(latencies_);
-    return out;
-  }
-  void Reset() {
-    received_ = 0;
-    TakeLatencies();
-  }
-
- private:
-  void Record(const std::string& frame) {
-    uint64_t seq;
-    int64_t sent;
-    if (!ReadStamp(frame, seq, sent)) return;
-    const int64_t latency = NowNs() - sent;
-    ++received_;
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (latencies_.size() < 2000000) latencies_.push_back(latency);
-  }
-  void Run() {
-    std::string buffer;
-    std::vector<char> buf(1 << 16);
-    while (!done_) {
-      pollfd p{fd_, POLLIN, 0};
-      if (poll(&p, 1, 50) <= 0) continue;
-      const ssize_t n = recv(fd_, buf.data(), buf.size(), 0);
-      if (n <= 0) continue;
-      if (!stream_) {
-        Record(std::string(buf.data(), static_cast<size_t>(n)));
-        continue;
-      }
-      buffer.append(buf.data(), static_cast<size_t>(n));
-      size_t at = 0;
-      while (buffer.size() - at >= 36) {
-        const size_t len = static_cast<uint8_t>(buffer[at + 28]) + 256u * static_cast<uint8_t>(buffer[at + 29]);
-        if (buffer.size() - at < 36 + len) break;
-        if (buffer[at + 4] == 'K' && len > 1) Record(buffer.substr(at + 37, len - 1));
-        at += 36 + len;
-      }
-      buffer.erase(0, at);
-    }
-  }
-
-  int fd_;
-  bool stream_;
-  std::atomic<bool> done_{false};
-  std::atomic<uint64_t> received_{0};
-  std::mutex mutex_;
-  std::vector<int64_t> latencies_;
-  std::thread thread_;
-};
+constexpr uint64_t kBursts[] = {2000, 8000, 32000, 64000};
+constexpr uint64_t kLongBurst = 64000;
 
 enum class Direction { RadioToIp, IpToRadio };
 
-// Sends n frames, at `rate` per second (0: as fast as the window allows).
-void Drive(Subject& s, Direction d, Collector& out, uint64_t n, double rate, uint64_t window) {
-  const ovlar::TCRC crc;
-  const int udp = socket(AF_INET, SOCK_DGRAM, 0);
+// The datagram the node would send for the frame.
+void SendFromNode(const Subject& s, int udp, const std::string& frame) {
+  static const ovlar::TCRC crc;
+  const std::string datagram = crc.AppendFCS(frame);
   const sockaddr_in to = Loopback(s.listen);
+  sendto(udp, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}
+
+// What comes out of one subject, both ways, and its memory, sampled all along.
+class Outputs {
+ public:
+  explicit Outputs(const Subject& s) : fromIp_(s.tcp, true), fromRadio_(s.sink, false), pid_(s.pid) {
+    if (s.tcp >= 0) fromIp_.Start();
+    fromRadio_.Start();
+    sampler_ = std::thread([this] {
+      while (!done_) {
+        maxRss_ = std::max(maxRss_.load(), RssKb(pid_));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    });
+  }
+  ~Outputs() {
+    done_ = true;
+    sampler_.join();
+  }
+  Collector& Of(Direction d) { return d == Direction::RadioToIp ? fromRadio_ : fromIp_; }
+  long MaxRss() const { return maxRss_; }
+  // Frames lost or out of order in a run that sent n.
+  void Account(Direction d, uint64_t n) {
+    lost += n - std::min<uint64_t>(n, Of(d).Received());
+    disordered += Of(d).OutOfOrder();
+  }
+  uint64_t lost = 0, disordered = 0;
+
+ private:
+  Collector fromIp_, fromRadio_;
+  pid_t pid_;
+  std::atomic<bool> done_{false};
+  std::atomic<long> maxRss_{0};
+  std::thread sampler_;
+};
+
+// n frames at `rate` per second (0: with at most `window` in flight).
+void Drive(const Subject& s, Direction d, Collector& out, uint64_t n, double rate, uint64_t window) {
+  const int udp = socket(AF_INET, SOCK_DGRAM, 0);
+  out.Reset();
   const int64_t start = NowNs();
-  const uint64_t base = out.Received();
   for (uint64_t i = 0; i < n; ++i) {
     if (rate > 0) {
       // Sleep rather than spin: on two cores a spinning sender would steal
       // the time of the bridge it measures.
-      const int64_t due = start + static_cast<int64_t>(static_cast<double>(i) * 1e9 / rate);
-      std::this_thread::sleep_for(std::chrono::nanoseconds(due - NowNs()));
+      SleepUntil(start + static_cast<int64_t>(static_cast<double>(i) * 1e9 / rate));
     } else {
-      while (i - (out.Received() - base) >= window) std::this_thread::yield();
+      while (i - out.Received() >= window) std::this_thread::yield();
     }
     const std::string frame = StampedFrame(i, NowNs());
     if (d == Direction::RadioToIp) {
-      WriteAll(s.tcp, AgwFrame(0, 'K', std::string(1, '\0') + frame));
+      SendFromRadio(s, frame);
     } else {
-      const std::string datagram = crc.AppendFCS(frame);
-      sendto(udp, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+      SendFromNode(s, udp, frame);
     }
   }
-  const auto end = Clock::now() + std::chrono::seconds(5);
-  while (out.Received() - base < n && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  out.WaitFor(n);
   close(udp);
 }
 
-int64_t Percentile(std::vector<int64_t> v, double p) {
-  if (v.empty()) return -1;
-  std::sort(v.begin(), v.end());
-  return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
-}
+// ---- The first figures: rate in a window, latency, loss under load, memory ----
 
-struct Figures {
+struct Classic {
   double rate[2] = {0, 0};
   int64_t p50[2] = {0, 0}, p99[2] = {0, 0};
   uint64_t lost[2] = {0, 0};
   long rss = 0, rssEnd = 0;
 };
 
-Figures Measure(bool relay, uint64_t frames, int soakSeconds, uint64_t memoryFrames) {
-  Figures f;
-  Subject s = Launch(relay);
-  Collector fromIp(s.tcp, true);
-  Collector fromRadio(s.sink, false);
-  fromIp.Start();
-  fromRadio.Start();
-  const Direction dirs[2] = {Direction::RadioToIp, Direction::IpToRadio};
-  Collector* outs[2] = {&fromRadio, &fromIp};
-  for (int d = 0; d < 2; ++d) {
-    // Rate: a window of frames in flight, as fast as they come out.
-    const int64_t t0 = NowNs();
-    Drive(s, dirs[d], *outs[d], frames, 0, 64);
-    f.rate[d] = static_cast<double>(frames) * 1e9 / static_cast<double>(NowNs() - t0);
-    // Latency at 1,000 frames/s.
-    outs[d]->Reset();
-    Drive(s, dirs[d], *outs[d], 3000, 1000, 0);
-    const auto lat = outs[d]->TakeLatencies();
-    f.p50[d] = Percentile(lat, 0.50);
-    f.p99[d] = Percentile(lat, 0.99);
-    // Loss at 10,000 frames/s.
-    outs[d]->Reset();
-    const uint64_t soak = static_cast<uint64_t>(soakSeconds) * 10000;
-    Drive(s, dirs[d], *outs[d], soak, 10000, 0);
-    f.lost[d] = soak - std::min<uint64_t>(soak, outs[d]->Received());
+Classic MeasureClassic(Kind kind, uint64_t frames, int soakSeconds, uint64_t memoryFrames) {
+  Classic f;
+  Subject s = Launch(kind);
+  {
+    Outputs out(s);
+    const Direction dirs[2] = {Direction::RadioToIp, Direction::IpToRadio};
+    for (int d = 0; d < 2; ++d) {
+      Collector& c = out.Of(dirs[d]);
+      const int64_t t0 = NowNs();
+      Drive(s, dirs[d], c, frames, 0, 64);
+      f.rate[d] = static_cast<double>(frames) * 1e9 / static_cast<double>(NowNs() - t0);
+      Drive(s, dirs[d], c, 3000, 1000, 0);
+      const auto lat = c.TakeLatencies();
+      f.p50[d] = Percentile(lat, 0.50);
+      f.p99[d] = Percentile(lat, 0.99);
+      const uint64_t soak = static_cast<uint64_t>(soakSeconds) * 10000;
+      Drive(s, dirs[d], c, soak, 10000, 0);
+      f.lost[d] = soak - std::min<uint64_t>(soak, c.Received());
+    }
+    f.rss = RssKb(s.pid);
+    for (Direction d : dirs) Drive(s, d, out.Of(d), memoryFrames, 0, 64);
+    f.rssEnd = RssKb(s.pid);
   }
-  f.rss = RssKb(s.pid);
-  for (int d = 0; d < 2; ++d) {
-    outs[d]->Reset();
-    Drive(s, dirs[d], *outs[d], memoryFrames, 0, 64);
-  }
-  f.rssEnd = RssKb(s.pid);
-  fromIp.Finish();
-  fromRadio.Finish();
   Stop(s);
   return f;
 }
 
-}  // namespace
+// ---- Bursts, mixed traffic, datagrams during a burst, CPU ----
 
-int main(int argc, char** argv) {
-  uint64_t frames = 200000;
-  int soak = 60;
-  uint64_t memory = 1000000;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "--frames") == 0) frames = std::strtoull(argv[i + 1], nullptr, 10);
-    if (std::strcmp(argv[i], "--soak") == 0) soak = std::atoi(argv[i + 1]);
-    if (std::strcmp(argv[i], "--memory-frames") == 0) memory = std::strtoull(argv[i + 1], nullptr, 10);
+struct Figures {
+  std::map<uint64_t, double> burstRate;
+  int64_t p50[2] = {-1, -1}, p99[2] = {-1, -1};
+  uint64_t flowSent = 0, flowLost = 0;
+  int64_t flowP99 = -1;
+  double cpuUs = -1;
+  uint64_t lost = 0, disordered = 0;
+  long maxRss = 0;
+};
+
+// n frames written at once; the rate from the first byte to the last datagram.
+double Burst(const Subject& s, Outputs& out, uint64_t n) {
+  Collector& c = out.Of(Direction::RadioToIp);
+  c.Reset();
+  std::string bytes;
+  const int64_t t0 = NowNs();
+  for (uint64_t i = 0; i < n; ++i) bytes += RadioBytes(s, StampedFrame(i, t0));
+  WriteAll(s.tcp, bytes);
+  c.WaitFor(n);
+  out.Account(Direction::RadioToIp, n);
+  return static_cast<double>(c.Received()) * 1e9 / static_cast<double>(std::max<int64_t>(c.LastNs() - t0, 1));
+}
+
+// Both directions at 1,000 frames/s each, interleaved.
+void Mixed(const Subject& s, Outputs& out, Figures& f, uint64_t perDirection) {
+  Collector& radio = out.Of(Direction::RadioToIp);
+  Collector& ip = out.Of(Direction::IpToRadio);
+  radio.Reset();
+  ip.Reset();
+  const int udp = socket(AF_INET, SOCK_DGRAM, 0);
+  const int64_t start = NowNs();
+  for (uint64_t i = 0; i < 2 * perDirection; ++i) {
+    SleepUntil(start + static_cast<int64_t>(i) * 500000);
+    const std::string frame = StampedFrame(i / 2, NowNs());
+    if (i % 2 == 0) {
+      SendFromRadio(s, frame);
+    } else {
+      SendFromNode(s, udp, frame);
+    }
   }
-  signal(SIGPIPE, SIG_IGN);
-  const Figures relay = Measure(true, frames, soak, 0);
-  const Figures ovlar = Measure(false, frames, soak, memory);
+  radio.WaitFor(perDirection);
+  ip.WaitFor(perDirection);
+  close(udp);
+  for (Direction d : {Direction::RadioToIp, Direction::IpToRadio}) {
+    const auto lat = out.Of(d).TakeLatencies();
+    f.p50[static_cast<int>(d)] = Percentile(lat, 0.50);
+    f.p99[static_cast<int>(d)] = Percentile(lat, 0.99);
+    out.Account(d, perDirection);
+  }
+}
+
+// Datagrams from the node at 1,000/s while a long burst comes from the engine.
+void FlowDuringBurst(const Subject& s, Outputs& out, Figures& f) {
+  Collector& ip = out.Of(Direction::IpToRadio);
+  ip.Reset();
+  std::atomic<bool> stop{false};
+  std::atomic<uint64_t> sent{0};
+  std::thread node([&] {
+    const int udp = socket(AF_INET, SOCK_DGRAM, 0);
+    const int64_t start = NowNs();
+    for (uint64_t i = 0; !stop; ++i) {
+      SleepUntil(start + static_cast<int64_t>(i) * 1000000);
+      SendFromNode(s, udp, StampedFrame(i, NowNs()));
+      sent = i + 1;
+    }
+    close(udp);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  Burst(s, out, kLongBurst);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  stop = true;
+  node.join();
+  ip.WaitFor(sent);
+  f.flowSent = sent;
+  f.flowLost = sent - std::min<uint64_t>(sent, ip.Received());
+  f.flowP99 = Percentile(ip.TakeLatencies(), 0.99);
+  out.Account(Direction::IpToRadio, sent);
+}
+
+// User and system time per frame carried from radio to IP at a steady rate.
+double CpuPerFrame(const Subject& s, Outputs& out, uint64_t n, double rate) {
+  Collector& c = out.Of(Direction::RadioToIp);
+  const int64_t before = CpuMicros(s.pid);
+  Drive(s, Direction::RadioToIp, c, n, rate, 0);
+  const int64_t used = CpuMicros(s.pid) - before;
+  out.Account(Direction::RadioToIp, n);
+  return c.Received() == 0 ? -1 : static_cast<double>(used) / static_cast<double>(c.Received());
+}
+
+Figures MeasureNew(Kind kind, uint64_t cpuFrames, double cpuRate) {
+  Figures f;
+  Subject s = Launch(kind);
+  if (s.pid <= 0) return f;
+  {
+    Outputs out(s);
+    if (kind != Kind::Ax25ipd) {
+      for (uint64_t n : kBursts) f.burstRate[n] = Burst(s, out, n);
+      Mixed(s, out, f, 3000);
+      FlowDuringBurst(s, out, f);
+    }
+    f.cpuUs = CpuPerFrame(s, out, cpuFrames, cpuRate);
+    f.lost = out.lost;
+    f.disordered = out.disordered;
+    f.maxRss = out.MaxRss();
+  }
+  Stop(s);
+  return f;
+}
+
+// ---- The table ----
+
+std::string Machine() {
+  std::ifstream in("/proc/cpuinfo");
+  std::string line, model = "unknown processor";
+  while (std::getline(in, line)) {
+    if (line.rfind("model name", 0) == 0) {
+      model = line.substr(line.find(':') + 2);
+      break;
+    }
+  }
+  utsname u{};
+  uname(&u);
+  return model + ", " + std::to_string(std::thread::hardware_concurrency()) + " cores, Linux " + u.release;
+}
+
+const char* Met(bool met) { return met ? "met" : "NOT met"; }
+
+void PrintClassic(const Classic& ovlar, const Classic& relay, int soak, uint64_t memory) {
   const char* names[2] = {"radio to IP", "IP to radio"};
   for (int d = 0; d < 2; ++d) {
     std::printf("%-12s rate %8.0f frames/s (bare relay %8.0f, %3.0f%%)  latency p50 %5.1f us p99 %5.1f us "
@@ -389,7 +264,111 @@ int main(int argc, char** argv) {
                 ovlar.p99[d] / 1e3, relay.p99[d] / 1e3, soak, static_cast<unsigned long long>(ovlar.lost[d]),
                 static_cast<unsigned long long>(relay.lost[d]));
   }
-  std::printf("resident memory: %ld kB after the load, %ld kB after %llu more frames each way\n", ovlar.rss,
+  std::printf("resident memory: %ld kB after the load, %ld kB after %llu more frames each way\n\n", ovlar.rss,
               ovlar.rssEnd, static_cast<unsigned long long>(memory));
+}
+
+void Row(const char* label, const Figures* f[4], const std::function<std::string(const Figures&)>& cell) {
+  std::printf("%-44s", label);
+  for (int i = 0; i < 4; ++i) std::printf(" %18s", cell(*f[i]).c_str());
+  std::printf("\n");
+}
+
+std::string Num(double v, const char* format = "%.0f") {
+  if (v < 0) return "-";
+  char text[32];
+  std::snprintf(text, sizeof text, format, v);
+  return text;
+}
+
+void PrintTable(const Figures& ovlar, const Figures& relay, const Figures& kept, const Figures& relayKept,
+                const Figures* ipd) {
+  const Figures* cols[4] = {&ovlar, &relay, &kept, &relayKept};
+  std::printf("%-44s %18s %18s %18s %18s\n", "", "ovlar", "bare relay", "ovlar KEEPSOCKET", "relay, kept");
+  for (uint64_t n : kBursts) {
+    const std::string label = "unpaced burst of " + std::to_string(n) + " frames, frames/s";
+    Row(label.c_str(), cols, [n](const Figures& f) { return Num(f.burstRate.at(n)); });
+  }
+  const char* dirs[2] = {"mixed 1000/s each way, radio to IP p50/p99 us", "mixed 1000/s each way, IP to radio p50/p99 us"};
+  for (int d = 0; d < 2; ++d) {
+    Row(dirs[d], cols, [d](const Figures& f) { return Num(f.p50[d] / 1e3, "%.0f") + "/" + Num(f.p99[d] / 1e3); });
+  }
+  Row("node datagrams in a 64000 burst: lost, p99 ms", cols, [](const Figures& f) {
+    return std::to_string(f.flowLost) + "/" + std::to_string(f.flowSent) + ", " + Num(f.flowP99 / 1e6, "%.2f");
+  });
+  Row("CPU per frame radio to IP, us", cols, [](const Figures& f) { return Num(f.cpuUs, "%.1f"); });
+  Row("frames lost / out of order, all runs", cols, [](const Figures& f) {
+    return std::to_string(f.lost) + " / " + std::to_string(f.disordered);
+  });
+  Row("largest resident memory, kB", cols, [](const Figures& f) { return std::to_string(f.maxRss); });
+  if (ipd) {
+    std::printf("%-44s %16s (lost %llu, out of order %llu)\n", "ax25ipd, KISS pty to UDP, CPU per frame, us",
+                Num(ipd->cpuUs, "%.1f").c_str(), static_cast<unsigned long long>(ipd->lost),
+                static_cast<unsigned long long>(ipd->disordered));
+  } else {
+    std::printf("ax25ipd not installed: no anchor for CPU per frame\n");
+  }
+}
+
+void PrintTargets(const Figures& ovlar, const Figures& relay, const Figures& kept, const Figures* ipd) {
+  std::printf("\ntargets (ovlar by default unless named):\n");
+  bool mixed = true;
+  for (int d = 0; d < 2; ++d) {
+    mixed = mixed && ovlar.p50[d] - relay.p50[d] <= 50000 && ovlar.p99[d] - relay.p99[d] <= 200000;
+  }
+  std::printf("  mixed traffic: p50 within 50 us and p99 within 200 us of the relay's, each way: %s\n", Met(mixed));
+  const double small = ovlar.burstRate.at(kBursts[0]), large = ovlar.burstRate.at(kLongBurst);
+  std::printf("  burst of 64000 at least 90%% of the rate of 2000 (%.0f%%): %s\n", 100 * large / small,
+              Met(large >= 0.9 * small));
+  std::printf("  bursts of 2000 and 64000 at least 80%% of the relay's (%.0f%%, %.0f%%): %s\n",
+              100 * small / relay.burstRate.at(kBursts[0]), 100 * large / relay.burstRate.at(kLongBurst),
+              Met(small >= 0.8 * relay.burstRate.at(kBursts[0]) && large >= 0.8 * relay.burstRate.at(kLongBurst)));
+  std::printf("  datagrams during a 64000 burst: none lost, p99 below 5 ms: %s\n",
+              Met(ovlar.flowLost == 0 && ovlar.flowSent > 0 && ovlar.flowP99 < 5000000));
+  if (ipd) {
+    std::printf("  CPU per frame with KEEPSOCKET below ax25ipd's (%.1f against %.1f us): %s\n", kept.cpuUs, ipd->cpuUs,
+                Met(kept.cpuUs >= 0 && kept.cpuUs < ipd->cpuUs));
+  }
+  std::printf("  CPU per frame by default within 2x of the relay's (%.1f against %.1f us): %s\n", ovlar.cpuUs,
+              relay.cpuUs, Met(ovlar.cpuUs <= 2 * relay.cpuUs));
+  const bool whole = ovlar.lost + ovlar.disordered + kept.lost + kept.disordered == 0;
+  std::printf("  no frame lost or out of order: %s\n", Met(whole));
+  std::printf("  resident memory below 16 MB throughout (%ld kB, %ld kB with KEEPSOCKET): %s\n", ovlar.maxRss,
+              kept.maxRss, Met(std::max(ovlar.maxRss, kept.maxRss) < 16384));
+}
+
+}  // namespace
+}  // namespace bench
+
+int main(int argc, char** argv) {
+  using namespace bench;
+  uint64_t frames = 100000;
+  int soak = 10;
+  uint64_t memory = 300000;
+  uint64_t cpuFrames = 60000;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--frames") == 0) frames = std::strtoull(argv[i + 1], nullptr, 10);
+    if (std::strcmp(argv[i], "--soak") == 0) soak = std::atoi(argv[i + 1]);
+    if (std::strcmp(argv[i], "--memory-frames") == 0) memory = std::strtoull(argv[i + 1], nullptr, 10);
+    if (std::strcmp(argv[i], "--cpu-frames") == 0) cpuFrames = std::strtoull(argv[i + 1], nullptr, 10);
+  }
+  signal(SIGPIPE, SIG_IGN);
+  std::printf("Ovlar benchmark on %s\n\n", Machine().c_str());
+  const Classic relayClassic = MeasureClassic(Kind::Relay, frames, soak, 0);
+  const Classic ovlarClassic = MeasureClassic(Kind::Ovlar, frames, soak, memory);
+  PrintClassic(ovlarClassic, relayClassic, soak, memory);
+  std::fflush(stdout);
+  const double cpuRate = 20000;
+  const Figures relay = MeasureNew(Kind::Relay, cpuFrames, cpuRate);
+  const Figures ovlar = MeasureNew(Kind::Ovlar, cpuFrames, cpuRate);
+  const Figures relayKept = MeasureNew(Kind::RelayKept, cpuFrames, cpuRate);
+  const Figures kept = MeasureNew(Kind::OvlarKept, cpuFrames, cpuRate);
+  Figures ipd;
+  const bool haveIpd = Ax25ipdInstalled();
+  if (haveIpd) ipd = MeasureNew(Kind::Ax25ipd, cpuFrames, cpuRate);
+  std::printf("CPU per frame at %.0f frames/s over %llu frames\n", cpuRate,
+              static_cast<unsigned long long>(cpuFrames));
+  PrintTable(ovlar, relay, kept, relayKept, haveIpd ? &ipd : nullptr);
+  PrintTargets(ovlar, relay, kept, haveIpd ? &ipd : nullptr);
   return 0;
 }
