@@ -1,6 +1,7 @@
 // What every measurement of the benchmark needs: the clock, loopback
 // sockets, stamped frames and a collector that receives what comes out of
-// a subject and records latency, loss and order. Bench only.
+// a subject and records latency, loss and order. The loopback and KISS
+// helpers are the tests' own. Bench only.
 #pragma once
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -18,6 +19,9 @@
 #include <thread>
 #include <vector>
 
+#include "AxipNode.h"
+#include "SocketTestUtil.h"
+
 namespace bench {
 
 using Clock = std::chrono::steady_clock;
@@ -31,20 +35,8 @@ inline void SleepUntil(int64_t dueNs) {
   if (left > 0) std::this_thread::sleep_for(std::chrono::nanoseconds(left));
 }
 
-inline sockaddr_in Loopback(uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return a;
-}
-
-inline uint16_t PortOf(int fd) {
-  sockaddr_in a{};
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  return ntohs(a.sin_port);
-}
+using ovlar::test::Loopback;
+inline uint16_t PortOf(int fd) { return ovlar::test::BoundPort(fd); }
 
 // A UDP socket on 127.0.0.1 with room for a whole burst.
 inline int UdpSocket(uint16_t port) {
@@ -82,19 +74,7 @@ inline bool WriteAll(int fd, const std::string& bytes) {
   return true;
 }
 
-inline std::string KissFrame(const std::string& frame) {
-  std::string out("\xC0\x00", 2);
-  for (char c : frame) {
-    if (c == '\xC0') {
-      out += "\xDB\xDC";
-    } else if (c == '\xDB') {
-      out += "\xDB\xDD";
-    } else {
-      out += c;
-    }
-  }
-  return out + '\xC0';
-}
+inline std::string KissFrame(const std::string& frame) { return ovlar::test::KissEncode(frame); }
 
 // A UI frame (PID 0xCF, so no engine counts it as APRS) whose information
 // carries a sequence number and a send time.
