@@ -14,6 +14,7 @@ class FakeDesktop : public Desktop {
   std::vector<std::string> Boxes;  // "caption|text"
   std::vector<std::string> Calls;  // everything else, in order
   std::vector<TrayIcon> Icons;     // every picture shown, in order
+  std::vector<std::string> Tips;   // every tip set after the icon was added
   std::vector<MenuItem> Menu;
   std::vector<AboutContent> Abouts;
   std::function<void(int)> OnMouse;
@@ -40,6 +41,7 @@ class FakeDesktop : public Desktop {
     Icons.push_back(icon);
     return IconPresent;
   }
+  void SetTrayTip(const std::string& tip) override { Tips.push_back(tip); }
   bool DeleteTrayIcon() override {
     IconPresent = false;
     Calls.push_back("delete icon");

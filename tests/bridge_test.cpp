@@ -1,9 +1,11 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 
+#include <csignal>
 #include <string>
 
 #include "BridgeFixture.h"
+#include "bridge/Monitor.h"
 #include "support/HexStr.h"
 
 namespace ovlar {
@@ -186,6 +188,76 @@ TEST_F(MapBridge, IconMenuAboutAndHelp) {
   EXPECT_EQ(desktop_.Abouts[0].AutoCloseMs, 0);
   desktop_.Click("Help");
   EXPECT_EQ(desktop_.Calls.back(), "open file://" + dir_.Path() + "/OVLAR.HTM");
+}
+
+// A scripted run: what was forwarded and dropped shows in the tip, the
+// monitor lines and the Status lines (on SIGUSR1, hourly, at shutdown).
+TEST_F(MapBridge, CountersAfterAScriptedRun) {
+  Connect();
+  const std::string ui = Ax25Address("CQ", 0, false) + Ax25Address("N0CALL", 1, false) +
+                         std::string(Ax25Address("WIDE1", 1, true)).replace(6, 1, 1, '\xE3') + "\x03\xF0hello";
+  const std::string info = Ax25Frame("N0CALL", 0, "XNODE", 0, 0x00, "hi");
+  Hear(1, ui);
+  Hear(5, ui);
+  UdpPeer sender;
+  sender.SendTo(local1_, WithFcs(info).substr(1));
+  sender.SendTo(local3_, WithFcs(info));
+  ASSERT_TRUE(WaitTransmitted(1));
+  ASSERT_TRUE(RunUntil(loop_, [&] {
+    return Count("<AXIP> Sending MAP") == 2 && Logged("<AXIP> Frame not delivered, destination port not mapped") &&
+           Count("<AXIP> OnDataAvailable: Error(0) Listener(" + std::to_string(local1_) + ")") == 1;
+  }));
+  Settle(loop_);
+  EXPECT_TRUE(Logged("<MON> R>I [1] N0CALL-1>CQ,WIDE1-1* UI len 5"));
+  EXPECT_TRUE(Logged("<MON> I>R [2] XNODE>N0CALL I len 2"));
+  Advance(1000);
+  ASSERT_FALSE(desktop_.Tips.empty());
+  EXPECT_EQ(desktop_.Tips.back(), "Ovlar 1.00.00 - R>I 2 fwd 1 drop, I>R 1 fwd 1 drop, link up 0h00m");
+
+  form_->OnSignal(SIGUSR1);
+  const std::string status = "Status: radio->IP 2 forwarded 1 dropped, IP->radio 1 forwarded 1 dropped, link up 0h00m, "
+                             "1 ups 0 downs, bytes radio->IP " + std::to_string(2 * (ui.size() + 2)) + " IP->radio " +
+                             std::to_string(info.size()) + ", last frame radio->IP 20";
+  const auto statusLines = [&] {
+    Lines found;
+    for (const std::string& line : Log()) {
+      if (line.rfind("Status: ", 0) == 0) found.push_back(line.rfind("Status: radio->IP 2 forwarded", 0) == 0 ? line.substr(0, status.size()) : line);
+    }
+    return found;
+  };
+  const Lines once{status, "Status: radio->IP 1 dropped, port out of range or not mapped",
+                   "Status: IP->radio 1 dropped, CRC wrong"};
+  EXPECT_EQ(statusLines(), once);
+  Advance(3600000);
+  EXPECT_EQ(statusLines().size(), 6u) << "and again an hour later";
+  EXPECT_NE(statusLines()[3].find("link up 1h00m"), std::string::npos) << statusLines()[3];
+  form_.reset();
+  EXPECT_EQ(statusLines().size(), 9u);
+  const Lines log = Log();
+  const long destroy = At("Destroy: Shut-Down Requested");
+  ASSERT_GE(destroy, 3);
+  EXPECT_EQ(log[static_cast<size_t>(destroy) - 1], once[2]) << "the last Status lines come just before";
+}
+
+// The monitor line of each kind of frame, with and without digipeaters.
+TEST(MonitorLine, FramesAsOperatorsReadThem) {
+  const std::string repeated = std::string(Ax25Address("DIGI1", 0, false)).replace(6, 1, 1, '\xE0');
+  const std::string two = Ax25Address("N0CALL", 0, false) + Ax25Address("N1CALL", 7, false);
+  struct Case {
+    std::string frame;
+    std::string line;
+  };
+  const Case cases[] = {
+      {Ax25Frame("CQ", 0, "N0CALL", 1, 0x03, "hello"), "<MON> R>I [1] N0CALL-1>CQ UI len 5"},
+      {two + repeated + Ax25Address("WIDE2", 2, true) + "\x03\xF0" + "abc", "<MON> R>I [1] N1CALL-7>N0CALL,DIGI1*,WIDE2-2 UI len 3"},
+      {Ax25Frame("N0CALL", 0, "N1CALL", 0, 0x22, "data"), "<MON> R>I [1] N1CALL>N0CALL I len 4"},
+      {two + Ax25Address("DIGI1", 0, true) + "\x22\xF0" + "data", "<MON> R>I [1] N1CALL-7>N0CALL,DIGI1 I len 4"},
+      {Ax25Frame("N0CALL", 0, "N1CALL", 0, 0x21), "<MON> R>I [1] N1CALL>N0CALL RR len 0"},
+      {two + Ax25Address("DIGI1", 0, true) + "\x0D", "<MON> R>I [1] N1CALL-7>N0CALL,DIGI1 SREJ len 0"},
+      {two, "<MON> R>I [1] malformed len 14"},
+      {two.substr(0, 7) + Ax25Address("N1CALL", 0, true), "<MON> R>I [1] malformed len 14"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(MonitorLine("R>I", 1, c.frame), c.line);
 }
 
 class BridgeStartup : public BridgeFixture {};

@@ -219,12 +219,13 @@ void TL2::AGWRead(TCustomWinSocket* socket) {
 
 // ---- Sending ----
 
-void TL2::SendKiss(int32_t port, const std::string& frame) {
+bool TL2::SendKiss(int32_t port, const std::string& frame) {
   try {
     if (Tracing(4)) Log(4, "{L2} <SendKiss> Sending Frame Port(" + std::to_string(port) + ")");
-    Write(static_cast<uint8_t>(port & 0xFF), 0, 'K', "", "", 0, frame);
+    return Write(static_cast<uint8_t>(port & 0xFF), 0, 'K', "", "", 0, frame);
   } catch (...) {
     Log(1, "{L2} Exception on module SendKiss");
+    return false;
   }
 }
 

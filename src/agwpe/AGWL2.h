@@ -139,7 +139,8 @@ class TL2 {
   void SetCallSign(const std::string& value);
   void SetMonitor(const std::string& value);
 
-  void SendKiss(int32_t port, const std::string& frame);
+  // False when the frame could not be written (no connection to AGWPE).
+  bool SendKiss(int32_t port, const std::string& frame);
   bool Write(uint8_t port, uint8_t pid, char kind, const std::string& from, const std::string& to, int32_t length,
              const std::string& data);
   bool Send(TCustomWinSocket* connection, uint8_t port, uint8_t pid, char kind, const std::string& from,

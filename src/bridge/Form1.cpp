@@ -10,7 +10,6 @@ namespace ovlar {
 
 namespace {
 
-constexpr const char* kProduct = "Ovlar 1.00.00";
 
 // Numeric settings fall back to their default when they are not all digits.
 int32_t NumericOr(const std::string& text, int32_t def) { return IsNumeric(text) ? StrToInt(text) : def; }
@@ -55,6 +54,7 @@ void TForm1::FormCreate() {
       Log("<Create> UDP Listener Created");
     }
     hLED = std::make_unique<TTimer>(loop_, kActivityMs, [this] { ActivityDone(); });
+    CreateStatusTimers();
     if (FMode != kModeMap) {
       if (!routes.empty()) LoadRoutes(routes);
     } else if (!ports.empty()) {
@@ -273,6 +273,11 @@ void TForm1::FormDestroy() {
       const size_t before = FCache.Size();
       Dlte(&FCache.Head());
       if (FCache.Size() == before) break;
+    }
+    if (FStatusTimer) {
+      FStatusTimer.reset();
+      FTipTimer.reset();
+      StatusReport();
     }
     Log("Destroy: Shut-Down Requested");
     if (FL2) {

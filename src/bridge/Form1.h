@@ -19,6 +19,7 @@
 #include "bridge/AcceptList.h"
 #include "bridge/Cache.h"
 #include "bridge/ConfigLines.h"
+#include "bridge/Counters.h"
 #include "bridge/KeptSockets.h"
 #include "bridge/HostNames.h"
 #include "net/WSocket.h"
@@ -30,6 +31,7 @@
 namespace ovlar {
 
 enum : uint8_t { kModeDirect = 0, kModeCache = 1, kModeMap = 2 };
+inline constexpr const char* kProduct = "Ovlar 1.00.00";
 
 class TForm1 {
  public:
@@ -80,6 +82,11 @@ class TForm1 {
   bool Recover() const { return FRecover; }
   bool Learn() const { return FLearn; }
   const TAcceptList& Accept() const { return FAcceptList; }
+  const TCounters& Counters() const { return FCounters; }
+  // The Status lines at level 1: on SIGUSR1, every hour and at shutdown.
+  void StatusReport();
+  // A signal: SIGUSR1 asks for the Status lines, any other for Shutdown.
+  void OnSignal(int signo);
   const std::array<TXNet, kXNetEntries + 1>& XNet() const { return FXNet; }
   TWSocket* Listener(int entry) const { return FSockets.at(static_cast<size_t>(entry)).get(); }
   const TCacheList& Cache() const { return FCache; }
@@ -95,6 +102,12 @@ class TForm1 {
   void CreateL2();
   void CreateUDPClient();
   void CreateHostNames();
+  void CreateStatusTimers();
+  void ShowTip();
+  void DropRadio(TDrop reason) { FCounters.Dropped(FCounters.RadioToIp, reason); }
+  void DropIp(TDrop reason) { FCounters.Dropped(FCounters.IpToRadio, reason); }
+  // Hands a frame to AGWPE for a radio port, counted and monitored.
+  void Transmit(int32_t port, const std::string& data);
   // False while the node's host name has had no good answer.
   bool NodeKnown() const { return FNodeKnown; }
   // The sender's verdict; drops a datagram from elsewhere with its line.
@@ -162,6 +175,9 @@ class TForm1 {
   TrayIcon FIcon = TrayIcon::XUnknown;
   bool FIconAdded = false;
   TAcceptList FAcceptList;
+  TCounters FCounters{loop_.Now()};
+  // The tip as last shown: rewritten at most once a second, when it changed.
+  std::string FTip;
   // XNET ADDRESS as the UDP client uses it: the name's latest address.
   std::string FNodeAddress;
   bool FNodeKnown = true;
@@ -170,6 +186,8 @@ class TForm1 {
   std::array<TXNet, kXNetEntries + 1> FXNet{};
   std::unique_ptr<THostNames> FHostNames;
   std::unique_ptr<TTimer> FRetryTimer;
+  std::unique_ptr<TTimer> FTipTimer;
+  std::unique_ptr<TTimer> FStatusTimer;
   std::unique_ptr<TTimer> hLED;
   std::unique_ptr<TAboutDlg> hAboutDlg;
   std::unique_ptr<TWSocket> FUDPClient;

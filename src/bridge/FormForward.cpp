@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "bridge/Form1.h"
+#include "bridge/Monitor.h"
 #include "platform/WinSock.h"
 #include "support/HexStr.h"
 
@@ -29,24 +30,29 @@ void TForm1::OnKissBefore(TL2*, int32_t port, const std::string& data) {
     Dump(data, 4);
     if (!FReady || !FNodeKnown) {
       Log("<L2> OnKissBefore: L2 Object not ready, frame discarded", 3);
+      DropRadio(TDrop::NotReady);
       return;
     }
     if (FMode != kModeMap && (port < FRadioPort || static_cast<int64_t>(port) > int64_t{FRadioPort} + FChannels - 1)) {
       Log("<L2> OnKissBefore: Port out of range, frame discarded", 3);
+      DropRadio(TDrop::NotMapped);
       return;
     }
     // Without its leading port byte there is no frame to speak of; a frame
     // longer than the send buffer would not fit the datagram.
     if (data.empty()) {
       Log("<L2> OnKissBefore: Empty frame, discarded");
+      DropRadio(TDrop::BadLength);
       return;
     }
     if (data.size() - 1 > kSendBuffer - 2) {
       Log("<L2> OnKissBefore: Frame too long (" + std::to_string(data.size() - 1) + "), discarded");
+      DropRadio(TDrop::BadLength);
       return;
     }
     if (FMode == kModeCache) UpdateCache(port, data, 0);
     const std::string frame = data.substr(1);
+    if (Tracing(3)) Log(MonitorLine("R>I", port, frame), 3);
     const std::string datagram = FL2->CRC().AppendFCS(frame);
     if (Tracing(4)) Log("<AXIP> Send: CRC Computed for Frame(" + WordToHex(FcsOf(datagram)) + ")", 4);
     if (FMode != kModeMap) {
@@ -64,7 +70,10 @@ void TForm1::OnKissBefore(TL2*, int32_t port, const std::string& data) {
       SendDatagram(datagram, FXNet[i].RemoteUDP);
       delivered = true;
     }
-    if (!delivered) Log("<AXIP> Frame not delivered, destination port not mapped", 4);
+    if (!delivered) {
+      Log("<AXIP> Frame not delivered, destination port not mapped", 4);
+      DropRadio(TDrop::NotMapped);
+    }
   } catch (...) {
     Log("<AXIP> Exception on module OnKissBefore");
   }
@@ -83,6 +92,7 @@ void TForm1::SendDatagram(const std::string& datagram, int32_t port) {
   FUDPClient->Connect();
   FUDPClient->Send(datagram.data(), static_cast<int>(datagram.size()));
   FUDPClient->Close();
+  FCounters.Forwarded(FCounters.RadioToIp, datagram.size());
   ShowActivity();
 }
 
@@ -115,6 +125,7 @@ bool TForm1::ReceiveChecked(TCustomWSocket* sender, std::string& data) {
   if (!FReady) {
     Log("<AXIP> OnDataAvailable: Not Ready, Frame Discarded");
     sender->ReceiveFrom(buffer, sizeof buffer, from, fromLength);
+    DropIp(TDrop::NotReady);
     return false;
   }
   // The platform tells the whole length of the datagram waiting.
@@ -122,15 +133,18 @@ bool TForm1::ReceiveChecked(TCustomWSocket* sender, std::string& data) {
   const int count = sender->ReceiveFrom(buffer, sizeof buffer, from, fromLength);
   if (count > kReceiveBuffer) {
     Log("<AXIP> OnDataAvailable: Datagram too long (" + std::to_string(std::max(waiting, count)) + "), discarded");
+    DropIp(TDrop::BadLength);
     return false;
   }
   if (count == 0) {
     Log("<AXIP> OnDataAvailable: Invalid Message, discarded");
+    DropIp(TDrop::BadLength);
     return false;
   }
   if (count < 0) {
     Log("<AXIP> OnDataAvailable: Invalid Frame Length (" + std::to_string(count) + ") Error(" +
         std::to_string(sender->LastError()) + ") discarded");
+    DropIp(TDrop::BadLength);
     return false;
   }
   if (!Accepted(from)) return false;
@@ -143,6 +157,7 @@ bool TForm1::ReceiveChecked(TCustomWSocket* sender, std::string& data) {
   const uint16_t crc = FL2->CRC().ComputeCRC(buffer, static_cast<size_t>(count));
   if (crc != TCRC::kResidue) {
     Log("<AXIP> OnDataAvailable: Computed CRC(" + WordToHex(crc) + ") is wrong");
+    DropIp(TDrop::BadCrc);
     return false;
   }
   if (Tracing(4)) Log("<AXIP> OnDataAvailable: Computed CRC(" + WordToHex(crc) + ") is OK", 4);
@@ -160,6 +175,7 @@ void TForm1::DeliverCached(const std::string& data) {
   Log("<AXIP> OnDataAvailable: Not resolved, sending thru all ports", 3);
   if (FChannels == 0) {
     Log("<AXIP> OnDataAvailable: Nul number of Channels", 3);
+    DropIp(TDrop::NotMapped);
     return;
   }
   // The channel range from its first port the engine has, as far as
@@ -168,8 +184,9 @@ void TForm1::DeliverCached(const std::string& data) {
   const int64_t last = std::min({first + FChannels - 1, int64_t{FL2->PortCount()}, int64_t{kMaxPorts}});
   for (int64_t i = first; i <= last; ++i) {
     Log("<AXIP> OnDataAvailable: Sending Frame thru Port(" + std::to_string(i) + ")", 3);
-    FL2->SendKiss(static_cast<int32_t>(i), data);
+    Transmit(static_cast<int32_t>(i), data);
   }
+  if (last < first) DropIp(TDrop::NotMapped);
 }
 
 // MAP: the radio port of the entry whose listener received the datagram.
@@ -181,6 +198,7 @@ void TForm1::DeliverMapped(TCustomWSocket* sender, const std::string& data) {
     }
   }
   Log("<AXIP> OnDataAvailable: Unknown operating mode, discard");
+  DropIp(TDrop::NotMapped);
 }
 
 bool TForm1::Accepted(const sockaddr_in& from) {
@@ -189,19 +207,30 @@ bool TForm1::Accepted(const sockaddr_in& from) {
     case TAcceptList::Verdict::Accepted: return true;
     case TAcceptList::Verdict::NotYetKnown:
       Log("<AXIP> OnDataAvailable: Not Ready, Frame Discarded");
+      DropIp(TDrop::NotReady);
       return false;
     case TAcceptList::Verdict::Refused: break;
   }
   Log("<AXIP> OnDataAvailable: Frame from (" + wsock::InetNtoa(from.sin_addr.s_addr) + ":" +
       std::to_string(ntohs(from.sin_port)) + ") not accepted, discarded");
+  DropIp(TDrop::NotAccepted);
   return false;
 }
 
 void TForm1::Deliver(int32_t port, const std::string& data) {
   if (Tracing(3)) Log("<AXIP> OnDataAvailable: Sending Info to AGWPE Port(" + std::to_string(port) + ")", 3);
   Dump(data, 4);
-  FL2->SendKiss(port, data);
+  Transmit(port, data);
   ShowActivity();
+}
+
+void TForm1::Transmit(int32_t port, const std::string& data) {
+  if (Tracing(3)) Log(MonitorLine("I>R", port, data.substr(1)), 3);
+  if (FL2->SendKiss(port, data)) {
+    FCounters.Forwarded(FCounters.IpToRadio, data.size() - 1);
+  } else {
+    DropIp(TDrop::NoEngine);
+  }
 }
 
 void TForm1::OnInError(TCustomWSocket* sender) {

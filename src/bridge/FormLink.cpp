@@ -21,6 +21,7 @@ void TForm1::AGWUp(TL2* sender) {
 void TForm1::LinkLost(const char* event) {
   Log(std::string("<L2> Event <") + event + "> AGWPE(" + (FL2 ? FL2->CallSign() : std::string()) + ")");
   FReady = false;
+  FCounters.LinkDown(loop_.Now());
   ShowIcon(TrayIcon::XUnknown);
   if (FRecover && FRetryTimer) {
     FRetryTimer->SetInterval(kRetryOutMs);
@@ -48,6 +49,7 @@ void TForm1::OnPort(TL2* sender) {
   try {
     Log("<L2> Event <OnPort> AGWPE(" + sender->CallSign() + ")");
     FReady = true;
+    FCounters.LinkUp(loop_.Now());
     if (FIcon != TrayIcon::XOff) ShowIcon(TrayIcon::XOn);
     if (FMode != kModeCache || !(sender->LoopbackFound() || FLearn)) return;
     // Only 16 ports have heard lists, whatever count AGWPE reported.

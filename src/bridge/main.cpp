@@ -15,11 +15,12 @@
 
 namespace {
 
-int RunHeadless(ovlar::EventLoop& loop, std::function<void()>& onSignal) {
+int RunHeadless(ovlar::EventLoop& loop, std::function<void(int)>& onSignal) {
   ovlar::HeadlessDesktop desktop(loop);
   ovlar::TForm1 form(loop, desktop);
-  // A signal is the Shutdown command, already confirmed.
-  onSignal = [&form] { form.Shutdown(); };
+  // SIGUSR1 asks for the Status lines; the others are the Shutdown
+  // command, already confirmed.
+  onSignal = [&form](int signo) { form.OnSignal(signo); };
   form.FormCreate();
   loop.Run();
   return form.ConfigError() ? 1 : 0;
@@ -34,15 +35,15 @@ int main(int argc, char** argv) {
   }
   ovlar::EventLoop loop;
   // Signals are taken over before any thread starts, so none gets them.
-  std::function<void()> onSignal;
+  std::function<void(int)> onSignal;
   // SIGHUP: the terminal that started the program has gone.
-  loop.HandleSignals({SIGTERM, SIGINT, SIGHUP}, [&onSignal](int) {
-    if (onSignal) onSignal();
+  loop.HandleSignals({SIGTERM, SIGINT, SIGHUP, SIGUSR1}, [&onSignal](int signo) {
+    if (onSignal) onSignal(signo);
   });
   if (!headless && ovlar::DisplayReachable()) {
     std::string why;
     if (ovlar::DesktopEntry desktop = ovlar::LoadDesktopModule(why)) {
-      ovlar::SignalBinder bind = [&onSignal](std::function<void()> f) { onSignal = std::move(f); };
+      ovlar::SignalBinder bind = [&onSignal](std::function<void(int)> f) { onSignal = std::move(f); };
       return desktop(argc, argv, &loop, &bind);
     }
     std::fprintf(stderr, "ovlar: no desktop front end (%s), running headless\n", why.c_str());

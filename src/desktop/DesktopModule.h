@@ -8,8 +8,8 @@
 
 namespace ovlar {
 
-// Hands the program what a termination signal is to do.
-using SignalBinder = std::function<void(std::function<void()>)>;
+// Hands the program what a signal (by its number) is to do.
+using SignalBinder = std::function<void(std::function<void(int signo)>)>;
 // The module's entry: runs the bridge on the desktop, returns the exit status.
 using DesktopEntry = int (*)(int argc, char** argv, EventLoop* loop, SignalBinder* onSignal);
 

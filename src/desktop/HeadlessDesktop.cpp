@@ -34,7 +34,8 @@ MsgResult HeadlessDesktop::MessageBox(const std::string& text, const std::string
 
 void HeadlessDesktop::ShowState() {
   if (!terminal_ || !iconPresent_) return;
-  std::fprintf(stderr, "\r%s: %s", tip_.c_str(), StateText(icon_));
+  // The tip's length changes with the counters: clear what a longer one left.
+  std::fprintf(stderr, "\r%s: %s\033[K", tip_.c_str(), StateText(icon_));
   std::fflush(stderr);
   shown_ = true;
 }
@@ -55,6 +56,12 @@ bool HeadlessDesktop::ModifyTrayIcon(TrayIcon icon) {
     ShowState();
   }
   return true;
+}
+
+void HeadlessDesktop::SetTrayTip(const std::string& tip) {
+  if (!iconPresent_ || tip == tip_) return;
+  tip_ = tip;
+  ShowState();
 }
 
 bool HeadlessDesktop::DeleteTrayIcon() {

@@ -16,6 +16,7 @@ class HeadlessDesktop : public Desktop {
   void Terminate() override { loop_.Quit(); }
   bool AddTrayIcon(TrayIcon icon, const std::string& tip, std::function<void(int)> onMouse) override;
   bool ModifyTrayIcon(TrayIcon icon) override;
+  void SetTrayTip(const std::string& tip) override;
   bool DeleteTrayIcon() override;
   void SetPopupMenu(std::vector<MenuItem>) override {}
   void PopupMenuAtCursor() override {}

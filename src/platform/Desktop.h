@@ -51,6 +51,8 @@ class Desktop {
   // The notification icon; mouse events over it go to onMouse.
   virtual bool AddTrayIcon(TrayIcon icon, const std::string& tip, std::function<void(int mouseEvent)> onMouse) = 0;
   virtual bool ModifyTrayIcon(TrayIcon icon) = 0;
+  // The icon's tip: one line of text, rewritten at most once a second.
+  virtual void SetTrayTip(const std::string& tip) = 0;
   virtual bool DeleteTrayIcon() = 0;
   virtual void SetPopupMenu(std::vector<MenuItem> items) = 0;
   // Brings the main window forward and opens the menu at the mouse cursor.

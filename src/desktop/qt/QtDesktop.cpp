@@ -157,6 +157,10 @@ bool QtDesktop::ModifyTrayIcon(TrayIcon icon) {
   return true;
 }
 
+void QtDesktop::SetTrayTip(const std::string& tip) {
+  if (tray_) tray_->setToolTip(Q(tip));
+}
+
 bool QtDesktop::DeleteTrayIcon() {
   if (!tray_) return false;
   tray_->hide();

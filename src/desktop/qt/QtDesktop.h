@@ -34,6 +34,7 @@ class QtDesktop : public Desktop {
   void Terminate() override;
   bool AddTrayIcon(TrayIcon icon, const std::string& tip, std::function<void(int)> onMouse) override;
   bool ModifyTrayIcon(TrayIcon icon) override;
+  void SetTrayTip(const std::string& tip) override;
   bool DeleteTrayIcon() override;
   void SetPopupMenu(std::vector<MenuItem> items) override;
   void PopupMenuAtCursor() override;

@@ -7,6 +7,6 @@
 
 namespace ovlar {
 
-int RunOnQt(int argc, char** argv, EventLoop& loop, const std::function<void(std::function<void()>)>& onSignal);
+int RunOnQt(int argc, char** argv, EventLoop& loop, const std::function<void(std::function<void(int)>)>& onSignal);
 
 }  // namespace ovlar
