@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "AgwServer.h"
@@ -26,7 +27,7 @@ class DesktopTest : public ::testing::Test {
 #ifndef OVLAR_HAVE_QT
     GTEST_SKIP() << "built without the desktop front end";
 #endif
-    for (const char* p : {"Xvfb", "trayer", "xdotool", "import", "convert", "xdg-open"}) {
+    for (const char* p : {"Xvfb", "trayer", "xdotool", "import", "convert"}) {
       if (!HaveProgram(p)) GTEST_SKIP() << p << " is not installed";
     }
     for (display_ = 90; access(("/tmp/.X11-unix/X" + std::to_string(display_)).c_str(), F_OK) == 0;) ++display_;
@@ -120,15 +121,19 @@ TEST_F(DesktopTest, IconMenuAboutHelpAndShutdown) {
   UdpPeer node;
   OvlarProcess ovlar;
   dir_ = ovlar.Dir();
-  WriteFile(dir_ + "/browser.sh", "#!/bin/sh\necho \"$1\" >> " + dir_ + "/browser.txt\n");
-  chmod((dir_ + "/browser.sh").c_str(), 0755);
+  // The desktop hands documents to xdg-open, which would pass them on to
+  // whatever browser is installed: a stand-in first on PATH records them.
+  mkdir((dir_ + "/bin").c_str(), 0755);
+  WriteFile(dir_ + "/bin/xdg-open", "#!/bin/sh\necho \"$1\" >> " + dir_ + "/browser.txt\n");
+  chmod((dir_ + "/bin/xdg-open").c_str(), 0755);
+  const char* path = std::getenv("PATH");
   for (const char* file : {"/OVLAR.ICO", "/OVLAR.HTM"}) {
     WriteFile(dir_ + file, ReadFile(std::string(OVLAR_EXAMPLES_DIR) + file));
   }
   WriteFile(dir_ + "/OVLAR.INI", "[OVLAR]\nTRACE=1\n[AGW]\nPORT=" + std::to_string(agw.Port()) +
                                      "\n[XNET.PORT]\nP=1,0," + std::to_string(node.Port()) + "\n");
   Process program;
-  ASSERT_TRUE(program.Start({OVLAR_BINARY}, {env_, "BROWSER=" + dir_ + "/browser.sh", "QT_QPA_PLATFORM=xcb",
+  ASSERT_TRUE(program.Start({OVLAR_BINARY}, {env_, "PATH=" + dir_ + "/bin:" + (path ? path : "/usr/bin:/bin"), "QT_QPA_PLATFORM=xcb",
                              // The X and font libraries keep memory to the end.
                              "ASAN_OPTIONS=detect_leaks=0"}, "",
                             dir_ + "/stderr.txt", dir_));
