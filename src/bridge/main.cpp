@@ -1,12 +1,16 @@
 // Ovlar: bridges the radio ports of an AGWPE packet engine to an XNet node
-// over AXIP. Runs in its working directory, configured by ./OVLAR.INI: on
-// the desktop when a display can be reached, headless otherwise or with
-// --headless.
+// over AXIP. Runs in its working directory (or --dir DIR), configured by
+// ./OVLAR.INI: on the desktop when a display can be reached, headless
+// otherwise or with --headless.
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 
+#include "bridge/CommandLine.h"
 #include "bridge/Form1.h"
 #include "desktop/DesktopModule.h"
 #include "desktop/DisplayProbe.h"
@@ -26,13 +30,7 @@ int RunHeadless(ovlar::EventLoop& loop, std::function<void(int)>& onSignal) {
   return form.ConfigError() ? 1 : 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  bool headless = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--headless") == 0) headless = true;
-  }
+int RunProgram(int argc, char** argv, bool headless) {
   ovlar::EventLoop loop;
   // Signals are taken over before any thread starts, so none gets them.
   std::function<void(int)> onSignal;
@@ -49,4 +47,30 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "ovlar: no desktop front end (%s), running headless\n", why.c_str());
   }
   return RunHeadless(loop, onSignal);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const ovlar::CommandLine line = ovlar::ParseCommandLine(std::vector<std::string>(argv + (argc > 0), argv + argc));
+  switch (line.action) {
+    case ovlar::CommandLine::Action::Help:
+      std::fputs(ovlar::UsageText().c_str(), stdout);
+      return 0;
+    case ovlar::CommandLine::Action::Version:
+      std::printf("%s\n", ovlar::kProduct);
+      return 0;
+    case ovlar::CommandLine::Action::UsageError:
+      std::fprintf(stderr, "ovlar: %s\n%s", line.error.c_str(), ovlar::UsageText().c_str());
+      return 2;
+    case ovlar::CommandLine::Action::Run:
+      break;
+  }
+  // The folder is a fact of the machine, not of the command line: a
+  // missing one is a run-time failure (1), not a usage error (2).
+  if (!line.dir.empty() && chdir(line.dir.c_str()) != 0) {
+    std::fprintf(stderr, "ovlar: cannot enter %s: %s\n", line.dir.c_str(), std::strerror(errno));
+    return 1;
+  }
+  return RunProgram(argc, argv, line.headless);
 }

@@ -42,4 +42,30 @@ for mode in direct cache map; do
     grep -q "Do you really want to exit" err.txt && fail "$mode: SIG$sig asked the exit question"
   done
 done
+# The command line: --help and --version answer on stdout without starting
+# the bridge; a wrong command line shows the usage on stderr with status 2;
+# --dir makes DIR the bridge's folder, wherever it was started.
+mkdir "$work/cli" && cd "$work/cli"
+"$ovlar" --help >out.txt 2>err.txt; rc=$?
+[ "$rc" = 0 ] && [ ! -s err.txt ] || fail "--help: status $rc"
+for opt in --headless "--dir DIR" --help --version OVLAR.INI; do
+  grep -q -- "$opt" out.txt || fail "--help does not name $opt"
+done
+[ "$("$ovlar" --version)" = "Ovlar 1.00.00" ] || fail "--version: $("$ovlar" --version)"
+for args in --bogus --dir "--headless station"; do
+  # shellcheck disable=SC2086
+  "$ovlar" $args >out.txt 2>err.txt </dev/null; rc=$?
+  [ "$rc" = 2 ] && [ ! -s out.txt ] && grep -q "^Usage: ovlar" err.txt || fail "'$args': status $rc or no usage on stderr"
+done
+"$ovlar" --headless --dir "$work/none" 2>err.txt </dev/null; rc=$?
+[ "$rc" = 1 ] && grep -q "cannot enter $work/none: No such file or directory" err.txt || fail "missing --dir: status $rc"
+[ -e OVLAR.LOG ] && fail "a refused command line wrote a log"
+mkdir "$work/station" && cp "$examples/direct/OVLAR.INI" "$work/station/"
+sed -i 's/^TRACE=.*/TRACE=1/' "$work/station/OVLAR.INI"
+"$ovlar" --headless --dir "$work/station" 2>err.txt </dev/null &
+pid=$!
+wait_for "$work/station/OVLAR.LOG" "Create: Parameters"
+kill -TERM "$pid"; wait "$pid"; rc=$?; pid=
+[ "$rc" = 0 ] && [ ! -e OVLAR.LOG ] || fail "--dir: status $rc, or the log went to the starting folder"
+
 echo "program test passed"
