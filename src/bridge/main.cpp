@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 
 #include "bridge/CommandLine.h"
 #include "bridge/Form1.h"
@@ -19,18 +20,21 @@
 
 namespace {
 
-int RunHeadless(ovlar::EventLoop& loop, std::function<void(int)>& onSignal) {
-  ovlar::HeadlessDesktop desktop(loop);
+// The one bridge of the process, on whichever desktop the program got;
+// run turns the event loop until the application ends.
+int RunBridge(ovlar::EventLoop& loop, ovlar::Desktop& desktop, const std::function<void()>& run,
+              std::function<void(int)>& onSignal) {
   ovlar::TForm1 form(loop, desktop);
   // SIGUSR1 asks for the Status lines; the others are the Shutdown
   // command, already confirmed.
   onSignal = [&form](int signo) { form.OnSignal(signo); };
   form.FormCreate();
-  loop.Run();
+  run();
+  onSignal = nullptr;
   return form.ConfigError() ? 1 : 0;
 }
 
-int RunProgram(int argc, char** argv, bool headless) {
+int RunProgram(bool headless) {
   ovlar::EventLoop loop;
   // Signals are taken over before any thread starts, so none gets them.
   std::function<void(int)> onSignal;
@@ -40,13 +44,13 @@ int RunProgram(int argc, char** argv, bool headless) {
   });
   if (!headless && ovlar::DisplayReachable()) {
     std::string why;
-    if (ovlar::DesktopEntry desktop = ovlar::LoadDesktopModule(why)) {
-      ovlar::SignalBinder bind = [&onSignal](std::function<void(int)> f) { onSignal = std::move(f); };
-      return desktop(argc, argv, &loop, &bind);
+    if (std::unique_ptr<ovlar::FrontEnd> frontEnd = ovlar::LoadDesktopFrontEnd(loop, why)) {
+      return RunBridge(loop, frontEnd->Surface(), [&frontEnd] { frontEnd->Run(); }, onSignal);
     }
     std::fprintf(stderr, "ovlar: no desktop front end (%s), running headless\n", why.c_str());
   }
-  return RunHeadless(loop, onSignal);
+  ovlar::HeadlessDesktop desktop(loop);
+  return RunBridge(loop, desktop, [&loop] { loop.Run(); }, onSignal);
 }
 
 }  // namespace
@@ -72,5 +76,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "ovlar: cannot enter %s: %s\n", line.dir.c_str(), std::strerror(errno));
     return 1;
   }
-  return RunProgram(argc, argv, line.headless);
+  return RunProgram(line.headless);
 }
