@@ -12,6 +12,7 @@ class FakeDesktop : public Desktop {
  public:
   MsgResult Answer = MsgResult::Ok;
   std::vector<std::string> Boxes;  // "caption|text"
+  std::vector<std::string> Notices;
   std::vector<std::string> Calls;  // everything else, in order
   std::vector<TrayIcon> Icons;     // every picture shown, in order
   std::vector<std::string> Tips;   // every tip set after the icon was added
@@ -26,6 +27,7 @@ class FakeDesktop : public Desktop {
     Boxes.push_back(caption + "|" + text);
     return buttons == MsgButtons::Ok ? MsgResult::Ok : Answer;
   }
+  void Notice(const std::string& line) override { Notices.push_back(line); }
   void Terminate() override {
     ++Terminated;
     Calls.push_back("terminate");

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 
 #include "FakeDesktop.h"
+#include "SocketTestUtil.h"
 #include "TestUtil.h"
 #include "bridge/Form1.h"
 
@@ -48,6 +50,8 @@ TEST_F(StartupTest, NoIniMeansMapModeWithoutPortsAndAnEmptyLog) {
   EXPECT_EQ(form_->Mode(), kModeMap);
   EXPECT_TRUE(form_->ConfigError());
   EXPECT_EQ(desktop_.Boxes, Lines{"Configuration Error!|XNet Port Configuration not found"});
+  EXPECT_EQ(desktop_.Notices, Lines{"ovlar: OVLAR.INI: \"" + std::filesystem::current_path().string() +
+                                    "/OVLAR.INI\" not read: No such file or directory"});
   EXPECT_EQ(desktop_.Terminated, 1);
   form_.reset();
   EXPECT_TRUE(std::filesystem::exists("OVLAR.LOG"));
@@ -161,23 +165,60 @@ TEST_F(StartupTest, MapModeIgnoresRoutes) {
   EXPECT_TRUE(LogFrom("Create: Load Route", 1).empty());
 }
 
-TEST_F(StartupTest, BadNumbersEndStartUpWithTheException) {
-  Start("[OVLAR]\nTRACE=1\n[XNET.PORT]\nP1=1,2,3\nP2=1,99999999999,3\nP3=3,4,5\n");
-  EXPECT_EQ(Log().back(), "Create: Exception");
-  EXPECT_EQ(form_->XNet()[1].AGWPort, 1);
-  EXPECT_EQ(form_->XNet()[2].AGWPort, 0);
-
-  Start("[OVLAR]\nTRACE=1\nMODE=1\n[ROUTES]\nN0CALL-X=2\nN1CALL=3\n");
-  EXPECT_EQ(Log().back(), "Create: Exception");
-  EXPECT_TRUE(form_->Cache().Empty());
+// Each ends start-up with one line naming the key, the value and the
+// reason, on stderr and in the log, then shuts down in order with status 1.
+TEST_F(StartupTest, UnworkableSettingsEndTheProgramWithOneLine) {
+  const test::UdpPeer taken;
+  const std::string busy = std::to_string(taken.Port());
+  const std::string tooLarge = "\" is too large (at most 2147483647)";
+  struct Case {
+    std::string ini;
+    std::string line;
+  };
+  const Case cases[] = {
+      {"[OVLAR]\nMODE=99999999999", "OVLAR.INI [OVLAR] MODE: \"99999999999" + tooLarge},
+      {"[OVLAR]\nLOGSIZE=004294967296", "OVLAR.INI [OVLAR] LOGSIZE: \"004294967296" + tooLarge},
+      {"[AGW]\nPORT=65536", "OVLAR.INI [AGW] PORT: \"65536\" is too large (at most 65535)"},
+      {"[XNET.PORT]\nP1=1,2,3\nP2=1,99999999999,3\nP3=3,4,5",
+       "OVLAR.INI [XNET.PORT] P2: \"1,99999999999,3\" holds a number too large (at most 2147483647)"},
+      {"[XNET.PORT]\nP1=1,2,70000", "OVLAR.INI [XNET.PORT] P1: \"1,2,70000\" holds a UDP port too large (at most 65535)"},
+      {"[OVLAR]\nMODE=1\n[ROUTES]\nN0CALL-X=2\nN1CALL=3",
+       "OVLAR.INI [ROUTES] N0CALL-X: \"2\" has an SSID that is not a number"},
+      {"[AGW]\nADDRESS=localhost",
+       "OVLAR.INI [AGW] ADDRESS: \"localhost\" is not an IPv4 address (a host name belongs in HOSTNAME)"},
+      {"[AGW]\nADDRESS=", "OVLAR.INI [AGW] ADDRESS: \"\" is not an IPv4 address (a host name belongs in HOSTNAME)"},
+      {"[XNET]\nADDRESS=1.2.3.4.5", "OVLAR.INI [XNET] ADDRESS: \"1.2.3.4.5\" is neither an IPv4 address nor a host name"},
+      {"[XNET]\nADDRESS=node one", "OVLAR.INI [XNET] ADDRESS: \"node one\" is neither an IPv4 address nor a host name"},
+      {"[OVLAR]\nMODE=0\n[XNET]\nPORT=" + busy,
+       "OVLAR.INI [XNET] PORT: \"" + busy + "\" UDP listener on port " + busy + " not opened: Address already in use"},
+      {"[XNET.PORT]\nP1=1,0,3\nP2=1," + busy + ",3",
+       "OVLAR.INI [XNET.PORT] P2: \"1," + busy + ",3\" UDP listener on port " + busy +
+           " not opened: Address already in use"},
+  };
+  for (const Case& c : cases) {
+    desktop_ = test::FakeDesktop{};
+    Start(c.ini + "\n[OVLAR]\nTRACE=1\n[XNET.PORT]\nLAST=1,0,3\n");
+    EXPECT_TRUE(form_->ConfigError()) << c.ini;
+    EXPECT_EQ(desktop_.Terminated, 1) << c.ini;
+    EXPECT_EQ(desktop_.Notices, Lines{"ovlar: " + c.line});
+    EXPECT_TRUE(desktop_.Boxes.empty()) << c.ini;
+    EXPECT_FALSE(desktop_.IconPresent) << c.ini;
+    form_.reset();
+    const Lines log = Log();
+    EXPECT_NE(std::find(log.begin(), log.end(), "Create: " + c.line), log.end()) << c.ini;
+    EXPECT_EQ(log.back(), "Destroy: ShutDown Completed") << c.ini;
+  }
 }
 
-TEST_F(StartupTest, ANumberTooLargeBeforeTheLogExistsLeavesNoLog) {
-  Start("[OVLAR]\nTRACE=1\nMODE=99999999999\n");
-  EXPECT_FALSE(std::filesystem::exists("OVLAR.LOG"));
+// Values that are not numbers fall back to the default as they always did,
+// but say so; values that are numbers up to the limits work as before.
+TEST_F(StartupTest, NonNumbersTakeTheDefaultWithAWarning) {
+  Start("[OVLAR]\nTRACE=1\nMODE=1\n[AGW]\nPORT=-1\nDEFPORT=\n[XNET]\nRADIOPORT=0002147483647\n[XNET.PORT]\nP=1,0,3\n");
   EXPECT_FALSE(form_->ConfigError());
-  EXPECT_EQ(desktop_.Terminated, 0);
-  form_.reset();
+  EXPECT_EQ(desktop_.Notices, Lines{"ovlar: OVLAR.INI [AGW] PORT: \"-1\" is not a number, 8000 taken instead"});
+  EXPECT_EQ(LogFrom("      PORT:", 1), Lines{"      PORT:        8000"});
+  EXPECT_EQ(LogFrom("      RADIOPORT", 1), Lines{"      RADIOPORT    2147483647"});
+  EXPECT_EQ(LogFrom("Create: OVLAR.INI", 1), Lines{"Create: OVLAR.INI [AGW] PORT: \"-1\" is not a number, 8000 taken instead"});
 }
 
 TEST_F(StartupTest, AnUnwritableLogTurnsLoggingOffAndStartUpGoesOn) {

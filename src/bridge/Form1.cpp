@@ -1,7 +1,11 @@
 #include "bridge/Form1.h"
 
 #include <algorithm>
+#include <cstring>
+#include <optional>
+#include <stdexcept>
 
+#include "bridge/StartupFaults.h"
 #include "platform/IniFile.h"
 #include "platform/WinSock.h"
 #include "support/ReqLib32.h"
@@ -9,10 +13,6 @@
 namespace ovlar {
 
 namespace {
-
-
-// Numeric settings fall back to their default when they are not all digits.
-int32_t NumericOr(const std::string& text, int32_t def) { return IsNumeric(text) ? StrToInt(text) : def; }
 
 // YES, TRUE or ON in any case; anything else is off.
 bool SwitchOn(const std::string& text) {
@@ -35,7 +35,11 @@ void TForm1::FormCreate() {
   try {
     std::vector<std::string> routes;
     std::vector<std::string> ports;
-    ReadSettings(routes, ports);
+    TStartupFaults faults;
+    const std::string iniPath = WorkingDirectoryFile("OVLAR.INI");
+    const IniFile ini(iniPath);
+    ReadSettings(ini, faults, routes, ports);
+    CheckAddresses(faults);
 
     FLog = std::make_unique<TLog>();
     FLog->LogFileName = FLogFile;
@@ -43,6 +47,10 @@ void TForm1::FormCreate() {
     FLog->MaxSize = int64_t{FLogSize} * 1024;
     FLog->SetEnabled(true);
     WriteParameters();
+    // Without the file only the MAP configuration error can follow; this says why.
+    if (ini.Error() != 0) Notify("OVLAR.INI: \"" + iniPath + "\" not read: " + std::strerror(ini.Error()));
+    for (const std::string& warning : faults.Warnings()) Notify(warning);
+    if (faults.Failed()) return StartFailed(faults.First());
 
     FRetryTimer = std::make_unique<TTimer>(loop_, kRetryOutMs, [this] { RetryOut(); });
     CreateL2();
@@ -51,14 +59,16 @@ void TForm1::FormCreate() {
     if (FMode != kModeMap) {
       FXNet[1] = TXNet{FDefPort, 93, 93, "UDP Port"};
       FSockets[1] = CreateListener(FXNetPort);
+      const std::string port = std::to_string(FXNetPort);
+      if (!Listening(*FSockets[1], "XNET", "PORT", port)) return;
       Log("<Create> UDP Listener Created");
     }
     hLED = std::make_unique<TTimer>(loop_, kActivityMs, [this] { ActivityDone(); });
     CreateStatusTimers();
     if (FMode != kModeMap) {
-      if (!routes.empty()) LoadRoutes(routes);
+      if (!routes.empty() && !LoadRoutes(routes)) return;
     } else if (!ports.empty()) {
-      LoadXNetPorts(ports);
+      if (!LoadXNetPorts(ports)) return;
     } else {
       desktop_.MessageBox("XNet Port Configuration not found", "Configuration Error!", MsgButtons::Ok);
       FConfigError = true;
@@ -71,29 +81,54 @@ void TForm1::FormCreate() {
   }
 }
 
-void TForm1::ReadSettings(std::vector<std::string>& routes, std::vector<std::string>& ports) {
-  const IniFile ini(WorkingDirectoryFile("OVLAR.INI"));
+void TForm1::Notify(const std::string& line) {
+  Log("Create: " + line);
+  desktop_.Notice("ovlar: " + line);
+}
+
+void TForm1::StartFailed(const std::string& why) {
+  Notify(why);
+  FConfigError = true;
+  ExitClick();
+}
+
+void TForm1::ReadSettings(const IniFile& ini, TStartupFaults& faults, std::vector<std::string>& routes,
+                          std::vector<std::string>& ports) {
+  const int64_t maxPort = TStartupFaults::kMaxPort;
   FLogFile = ini.ReadString("OVLAR", "LOGFILE", "OVLAR.LOG");
-  FMode = static_cast<uint8_t>(std::min(NumericOr(ini.ReadString("OVLAR", "MODE", "2"), kModeMap), int32_t{kModeMap}));
-  FTrace = NumericOr(ini.ReadString("OVLAR", "TRACE", "0"), 0);
-  FLogSize = NumericOr(ini.ReadString("OVLAR", "LOGSIZE", "10240"), 10240);
+  FMode = static_cast<uint8_t>(std::min(faults.Number(ini, "OVLAR", "MODE", kModeMap), int32_t{kModeMap}));
+  FTrace = faults.Number(ini, "OVLAR", "TRACE", 0);
+  FLogSize = faults.Number(ini, "OVLAR", "LOGSIZE", 10240);
   FRecover = SwitchOn(ini.ReadString("OVLAR", "RECOVER", "YES"));
   FLearn = SwitchOn(ini.ReadString("OVLAR", "LEARN", "NO"));
   FAGWAddress = ini.ReadString("AGW", "ADDRESS", "127.0.0.1");
   FAGWHostName = ini.ReadString("AGW", "HOSTNAME", "");
   FAGWLogin = ini.ReadString("AGW", "LOGIN", "");
   FAGWPassword = ini.ReadString("AGW", "PASSW", "");
-  FAGWPort = NumericOr(ini.ReadString("AGW", "PORT", "8000"), 8000);
-  FDefPort = NumericOr(ini.ReadString("AGW", "DEFPORT", "1"), 1);
+  FAGWPort = faults.Number(ini, "AGW", "PORT", 8000, maxPort);
+  FDefPort = faults.Number(ini, "AGW", "DEFPORT", 1);
   FXNetHost = ini.ReadString("XNET", "HOST", "");
   FXNetAddress = ini.ReadString("XNET", "ADDRESS", "127.0.0.1");
   FXNetAccept = ini.ReadString("XNET", "ACCEPT", "");
-  FXNetPort = NumericOr(ini.ReadString("XNET", "PORT", "93"), 93);
-  FRadioPort = NumericOr(ini.ReadString("XNET", "RADIOPORT", "1"), 1);
-  FChannels = NumericOr(ini.ReadString("XNET", "CHANNELS", "1"), 1);
+  FXNetPort = faults.Number(ini, "XNET", "PORT", 93, maxPort);
+  FRadioPort = faults.Number(ini, "XNET", "RADIOPORT", 1);
+  FChannels = faults.Number(ini, "XNET", "CHANNELS", 1);
   FKeepSocket = SwitchOn(ini.ReadString("XNET", "KEEPSOCKET", "NO"));
   routes = ini.ReadSectionValues("ROUTES");
   ports = ini.ReadSectionValues("XNET.PORT");
+}
+
+void TForm1::CheckAddresses(TStartupFaults& faults) const {
+  // The client connects to ADDRESS as the platform parses it; a name there
+  // never worked, and ADDRESS is not used at all when HOSTNAME is set.
+  if (FAGWHostName.empty() && wsock::InetAddr(FAGWAddress) == INADDR_NONE) {
+    faults.Fault(TStartupFaults::Line("AGW", "ADDRESS", FAGWAddress,
+                                      "is not an IPv4 address (a host name belongs in HOSTNAME)"));
+  }
+  // A name that fails to resolve may resolve later; one that cannot exist never will.
+  if (!IsHostText(FXNetAddress)) {
+    faults.Fault(TStartupFaults::Line("XNET", "ADDRESS", FXNetAddress, "is neither an IPv4 address nor a host name"));
+  }
 }
 
 void TForm1::WriteParameters() {
@@ -184,25 +219,58 @@ std::unique_ptr<TWSocket> TForm1::CreateListener(int32_t localPort) {
   return socket;
 }
 
-void TForm1::LoadRoutes(const std::vector<std::string>& routes) {
-  for (const std::string& line : routes) {
-    if (auto route = ReadRouteLine(line, *FLog)) Isrt(route->Port, route->CallSign, 1);
-  }
+bool TForm1::Listening(const TWSocket& socket, const std::string& section, const std::string& key,
+                       const std::string& value) {
+  if (socket.State() == wsConnected) return true;
+  StartFailed(TStartupFaults::Line(section, key, value,
+                                   "UDP listener on port " + socket.Port() +
+                                       " not opened: " + SystemErrorText(socket.LastError())));
+  return false;
 }
 
-void TForm1::LoadXNetPorts(const std::vector<std::string>& ports) {
+bool TForm1::LoadRoutes(const std::vector<std::string>& routes) {
+  for (const std::string& line : routes) {
+    std::string value = line;
+    const std::string key = SplitAt(value, '=');
+    try {
+      if (auto route = ReadRouteLine(line, *FLog)) Isrt(route->Port, route->CallSign, 1);
+    } catch (const std::out_of_range&) {
+      StartFailed(TStartupFaults::Line("ROUTES", key, value, "holds a number too large (at most 2147483647)"));
+      return false;
+    } catch (const std::invalid_argument&) {
+      StartFailed(TStartupFaults::Line("ROUTES", key, value, "has an SSID that is not a number"));
+      return false;
+    }
+  }
+  return true;
+}
+
+bool TForm1::LoadXNetPorts(const std::vector<std::string>& ports) {
   int taken = 0;
   for (const std::string& line : ports) {
-    auto entry = ReadXNetPortLine(line, taken, *FLog);
+    std::string value = line;
+    const std::string key = SplitAt(value, '=');
+    std::optional<TXNet> entry;
+    try {
+      entry = ReadXNetPortLine(line, taken, *FLog);
+    } catch (const std::out_of_range&) {
+      StartFailed(TStartupFaults::Line("XNET.PORT", key, value, "holds a number too large (at most 2147483647)"));
+      return false;
+    }
     if (!entry) continue;
+    if (entry->LocalUDP > TStartupFaults::kMaxPort || entry->RemoteUDP > TStartupFaults::kMaxPort) {
+      StartFailed(TStartupFaults::Line("XNET.PORT", key, value, "holds a UDP port too large (at most 65535)"));
+      return false;
+    }
     ++taken;
     FXNet[taken] = *entry;
     FSockets[taken] = CreateListener(entry->LocalUDP);
-    std::string local = line;
-    SplitAt(local, '=');
+    if (!Listening(*FSockets[taken], "XNET.PORT", key, value)) return false;
+    std::string local = value;
     SplitAt(local, ',');
     Log("<Create> UDP Listener Port(" + SplitAt(local, ',') + ") Created");
   }
+  return true;
 }
 
 void TForm1::CreateDesktopObjects() {

@@ -22,9 +22,11 @@
 #include "bridge/Counters.h"
 #include "bridge/KeptSockets.h"
 #include "bridge/HostNames.h"
+#include "bridge/StartupFaults.h"
 #include "net/WSocket.h"
 #include "platform/Desktop.h"
 #include "platform/EventLoop.h"
+#include "platform/IniFile.h"
 #include "platform/Timer.h"
 #include "support/Log.h"
 
@@ -43,7 +45,9 @@ class TForm1 {
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
 
-  // The whole start-up; every failure ends in the log.
+  // The whole start-up. A setting or listener that leaves the bridge unable
+  // to work ends it as the MAP configuration error does: one line on stderr
+  // and in the log, then the orderly shutdown, and ConfigError() is true.
   void FormCreate();
 
   // User interface.
@@ -77,6 +81,7 @@ class TForm1 {
 
   // For tests and the front ends.
   bool Ready() const { return FReady; }
+  // Start-up could not build a working bridge: the program ends with status 1.
   bool ConfigError() const { return FConfigError; }
   uint8_t Mode() const { return FMode; }
   bool Recover() const { return FRecover; }
@@ -97,7 +102,16 @@ class TForm1 {
   const TAboutDlg* AboutDlg() const { return hAboutDlg.get(); }
 
  private:
-  void ReadSettings(std::vector<std::string>& routes, std::vector<std::string>& ports);
+  void ReadSettings(const IniFile& ini, TStartupFaults& faults, std::vector<std::string>& routes,
+                    std::vector<std::string>& ports);
+  void CheckAddresses(TStartupFaults& faults) const;
+  // A start-up finding, in the log and on stderr.
+  void Notify(const std::string& line);
+  // A finding that ends start-up: the line, then the shutdown without question.
+  void StartFailed(const std::string& why);
+  // False, after StartFailed naming the key, when the listener did not open.
+  bool Listening(const TWSocket& socket, const std::string& section, const std::string& key,
+                 const std::string& value);
   void WriteParameters();
   void CreateL2();
   void CreateUDPClient();
@@ -113,8 +127,9 @@ class TForm1 {
   // The sender's verdict; drops a datagram from elsewhere with its line.
   bool Accepted(const sockaddr_in& from);
   std::unique_ptr<TWSocket> CreateListener(int32_t localPort);
-  void LoadRoutes(const std::vector<std::string>& routes);
-  void LoadXNetPorts(const std::vector<std::string>& ports);
+  // False when a line ended start-up.
+  bool LoadRoutes(const std::vector<std::string>& routes);
+  bool LoadXNetPorts(const std::vector<std::string>& ports);
   void CreateDesktopObjects();
   void FormDestroy();
   // Whether a dynamic cache entry heard on this port may route a frame.

@@ -9,6 +9,29 @@ namespace ovlar {
 
 bool IsHostName(const std::string& text) { return !text.empty() && !WSocketIsDottedIP(text); }
 
+bool IsHostText(const std::string& text) {
+  if (WSocketIsDottedIP(text)) return true;
+  if (text.empty() || text.find_first_of(" \t") != std::string::npos) return false;
+  if (wsock::InetAddr(text) != INADDR_NONE) return true;
+  std::string name = text;
+  if (name.back() == '.') name.pop_back();
+  if (name.empty() || name.size() > 253) return false;
+  std::string label;
+  for (size_t i = 0; i <= name.size(); ++i) {
+    if (i < name.size() && name[i] != '.') {
+      const char c = name[i];
+      const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+      if (!ok) return false;
+      label += c;
+      continue;
+    }
+    if (label.empty() || label.size() > 63) return false;
+    if (i == name.size() && label.find_first_not_of("0123456789") == std::string::npos) return false;
+    label.clear();
+  }
+  return true;
+}
+
 std::string DottedList(const std::vector<uint32_t>& addresses) {
   std::string text;
   for (uint32_t a : addresses) text += (text.empty() ? "" : ", ") + wsock::InetNtoa(a);

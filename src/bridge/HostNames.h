@@ -20,6 +20,11 @@ namespace ovlar {
 
 // A text that has to be looked up: neither empty nor a dotted quad.
 bool IsHostName(const std::string& text);
+// A text that can name a host at all: an address the platform's parser
+// takes ("127.1" too), or labels of letters, digits, '-' and '_' (1 to 63
+// each, 253 in all, one final dot allowed) whose last label is not only
+// digits. Whether the name exists is for the lookup to say.
+bool IsHostText(const std::string& text);
 
 class THostNames {
  public:

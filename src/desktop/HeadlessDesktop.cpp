@@ -32,6 +32,14 @@ MsgResult HeadlessDesktop::MessageBox(const std::string& text, const std::string
   return MsgResult::Ok;
 }
 
+void HeadlessDesktop::Notice(const std::string& line) {
+  const bool shown = shown_;
+  if (shown) std::fputs("\r\033[K", stderr);
+  shown_ = false;
+  Desktop::Notice(line);
+  if (shown) ShowState();
+}
+
 void HeadlessDesktop::ShowState() {
   if (!terminal_ || !iconPresent_) return;
   // The tip's length changes with the counters: clear what a longer one left.

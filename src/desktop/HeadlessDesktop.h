@@ -1,6 +1,7 @@
 // The desktop of a daemon: message-box texts go to stderr and are answered
 // with OK, since nobody is there to press Cancel; when stderr is a terminal
-// the notification icon's state is shown there on one line. Event-loop
+// the notification icon's state is shown there on one line, which notices
+// interrupt and put back. Event-loop
 // thread only.
 #pragma once
 #include "platform/Desktop.h"
@@ -13,6 +14,7 @@ class HeadlessDesktop : public Desktop {
   explicit HeadlessDesktop(EventLoop& loop);
 
   MsgResult MessageBox(const std::string& text, const std::string& caption, MsgButtons buttons) override;
+  void Notice(const std::string& line) override;
   void Terminate() override { loop_.Quit(); }
   bool AddTrayIcon(TrayIcon icon, const std::string& tip, std::function<void(int)> onMouse) override;
   bool ModifyTrayIcon(TrayIcon icon) override;

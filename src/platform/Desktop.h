@@ -5,6 +5,7 @@
 // it. Event-loop thread only; a modal call keeps the event loop running
 // unless it was made from inside a turn (EventLoop.h says why).
 #pragma once
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -45,6 +46,12 @@ class Desktop {
   virtual ~Desktop() = default;
 
   virtual MsgResult MessageBox(const std::string& text, const std::string& caption, MsgButtons buttons) = 0;
+  // One line for the person at the terminal, on stderr; a desktop that keeps
+  // a line of its own there puts it back after.
+  virtual void Notice(const std::string& line) {
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+  }
   // Ends the application: the event loop returns after the current event.
   virtual void Terminate() = 0;
 

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
 #include <iterator>
 #include <unordered_set>
@@ -35,9 +36,14 @@ std::string Unquote(const std::string& value) {
 }  // namespace
 
 IniFile::IniFile(const std::string& path) {
+  errno = 0;
   std::ifstream in(path, std::ios::binary);
-  if (!in) return;
+  if (!in) {
+    error_ = errno != 0 ? errno : EIO;
+    return;
+  }
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) error_ = errno != 0 ? errno : EIO;
   Parse(text);
 }
 

@@ -3,7 +3,8 @@
 // occurrence of a key wins (also across repeated sections), values are cut
 // to 2,047 bytes, blanks around names and values are trimmed, a value in
 // matching quotes loses them, and lines starting with ';' are comments.
-// Read once at construction; a missing file reads as empty.
+// Read once at construction; a missing file reads as empty, and Error()
+// says why it could not be read.
 #pragma once
 #include <string>
 #include <utility>
@@ -23,6 +24,8 @@ class IniFile {
   // "KEY=VALUE" lines in file order; empty values left out, a repeated key
   // listed once with its first value.
   std::vector<std::string> ReadSectionValues(const std::string& section) const;
+  // The errno of a file that could not be read; 0 when it was.
+  int Error() const { return error_; }
 
  private:
   struct Entry {
@@ -35,6 +38,7 @@ class IniFile {
   const Entry* Find(const std::string& section, const std::string& key) const;
 
   std::vector<Entry> entries_;
+  int error_ = 0;
 };
 
 // The configuration file in the working directory.

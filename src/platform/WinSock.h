@@ -38,6 +38,9 @@ int WSAErrorFromErrno(int err);
 // getaddrinfo's EAI_ codes as Windows Sockets host-lookup numbers.
 int WSAErrorFromGai(int eai, int err);
 std::string WSocketErrorDesc(int code);
+// The platform's own text (strerror) for a Windows Sockets number; the
+// description above for the look-up numbers, which have no errno.
+std::string SystemErrorText(int code);
 
 // The socket calls the components make; all non-blocking where it matters.
 namespace wsock {

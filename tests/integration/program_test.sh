@@ -22,6 +22,29 @@ rc=$?
 [ "$rc" = 1 ] || fail "no OVLAR.INI: status $rc, wanted 1"
 [ -f OVLAR.LOG ] && [ ! -s OVLAR.LOG ] || fail "no OVLAR.INI: OVLAR.LOG missing or not empty"
 grep -q "XNet Port Configuration not found" err.txt || fail "configuration error not on stderr"
+grep -qxF "ovlar: OVLAR.INI: \"$work/empty/OVLAR.INI\" not read: No such file or directory" err.txt ||
+  fail "missing OVLAR.INI not named on stderr: $(cat err.txt)"
+
+# A setting the bridge cannot work with: one line on stderr and in the log,
+# the orderly shutdown, status 1. Two entries on one local port make the
+# second listener fail.
+n=0
+while IFS='|' read -r ini line; do
+  n=$((n + 1))
+  mkdir "$work/fault-$n" && cd "$work/fault-$n"
+  printf '[OVLAR]\nTRACE=1\n%b\n[XNET.PORT]\nP1=1,0,93\n' "$ini" >OVLAR.INI
+  timeout 20 "$ovlar" --headless 2>err.txt </dev/null
+  rc=$?
+  [ "$rc" = 1 ] || fail "$ini: status $rc, wanted 1"
+  [ "$(cat err.txt)" = "ovlar: $line" ] || fail "$ini: stderr was '$(cat err.txt)'"
+  grep -qF "Create: $line" OVLAR.LOG || fail "$ini: not in the log"
+  tail -n 1 OVLAR.LOG | grep -q "Destroy: ShutDown Completed" || fail "$ini: no orderly shutdown"
+done <<'EOF_CASES'
+[AGW]\nPORT=99999999999|OVLAR.INI [AGW] PORT: "99999999999" is too large (at most 65535)
+[AGW]\nADDRESS=localhost|OVLAR.INI [AGW] ADDRESS: "localhost" is not an IPv4 address (a host name belongs in HOSTNAME)
+[XNET]\nADDRESS=300.1.1.1|OVLAR.INI [XNET] ADDRESS: "300.1.1.1" is neither an IPv4 address nor a host name
+[XNET.PORT]\nA=1,10193,93\nB=2,10193,94|OVLAR.INI [XNET.PORT] B: "2,10193,94" UDP listener on port 10193 not opened: Address already in use
+EOF_CASES
 
 # Each shipped example starts, logs its parameters and stops on SIGTERM,
 # SIGINT or SIGHUP, without asking.
