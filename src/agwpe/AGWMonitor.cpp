@@ -106,7 +106,9 @@ void ReadInfo(std::string& s, TMonitorHeader& h) {
   if (!h.Info.empty() && h.Info.back() == '\0') h.Info.pop_back();
   if (withInfo && h.Info.empty()) {
     h.Len = 1;
-    h.Info = "\r";
+    // One character, not a one-character literal: GCC 12 at -O3 takes that
+    // copy for an overlapping one (a false -Wrestrict); the same below.
+    h.Info.assign(1, '\r');
   }
 }
 
@@ -130,7 +132,7 @@ TMonitorHeader TL2::GetHeader(const std::string& data) {
     ReadInfo(s, h);
   } catch (...) {
     Log(1, " Exception on module GetHeader");
-    h.Info = "\r";
+    h.Info.assign(1, '\r');
     h.Len = 1;
   }
   return h;
@@ -150,7 +152,7 @@ bool TL2::FCallSign(const std::string& address, std::string& result) {
       result += c;
     }
     const int ssid = (static_cast<uint8_t>(address[6]) >> 1) & 15;
-    if (ssid != 0) result += "-" + std::to_string(ssid);
+    if (ssid != 0) result.append(1, '-').append(std::to_string(ssid));
     return true;
   } catch (...) {
     Log(1, "{L2} Exception on module FCallSign");

@@ -202,7 +202,9 @@ void TCustomWSocket::ResetToDefaults() {
   protoResolved_ = false;
   protoNumber_ = 6;
   socketType_ = SocketType::Stream;
-  localPort_ = "0";
+  // One character, not a one-character literal: GCC 12 at -O3 takes that
+  // copy for an overlapping one (a false -Wrestrict).
+  localPort_.assign(1, '0');
   localPortResolved_ = false;
   localAddr_ = "0.0.0.0";
   LingerOnOff = wsLingerOn;

@@ -66,7 +66,9 @@ void TCustomSocksWSocket::ResetToDefaults() {
   TCustomWSocket::ResetToDefaults();
   socksServer_.clear();
   socksPort_.clear();
-  socksLevel_ = "5";
+  // One character, not a one-character literal: see the local port in
+  // TCustomWSocket::ResetToDefaults.
+  socksLevel_.assign(1, '5');
   phase_ = Phase::None;
   reply_.clear();
 }
@@ -130,7 +132,12 @@ void TCustomSocksWSocket::SendGreeting() {
 void TCustomSocksWSocket::SendAuth() {
   phase_ = Phase::Auth;
   if (OnSocksAuthState) OnSocksAuthState(this, socksAuthStart);
-  SendStr(ByteString(1) + Counted(SocksUsercode) + Counted(SocksPassword));
+  // Appended rather than summed: GCC 12 at -O3 takes the sum of temporaries
+  // for an overlapping copy (a false -Wrestrict).
+  std::string auth = ByteString(1);
+  auth += Counted(SocksUsercode);
+  auth += Counted(SocksPassword);
+  SendStr(auth);
 }
 
 void TCustomSocksWSocket::SendRequest() {

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "AgwServer.h"
@@ -38,7 +39,9 @@ class DesktopTest : public ::testing::Test {
     ASSERT_TRUE(tray_.Start({"trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request", "--height",
                              "32"},
                             {env_}, "", logs_.Path() + "/trayer.log"));
-    std::system(("mkdir -p '" + std::string(OVLAR_SCREENS_DIR) + "'").c_str());
+    std::error_code made;
+    std::filesystem::create_directories(OVLAR_SCREENS_DIR, made);
+    ASSERT_FALSE(made) << OVLAR_SCREENS_DIR << ": " << made.message();
   }
 
   // Runs a shell command on the display and returns what it printed.
