@@ -739,6 +739,7 @@ class RecoverBridge : public BridgeFixture {
     WriteFile("OVLAR.INI", std::string("[OVLAR]\nTRACE=5\nRECOVER=") + recover +
                                "\n[AGW]\nPORT=1\n[XNET.PORT]\nA=1,0,9\n");
     form_ = std::make_unique<TForm1>(loop_, desktop_);
+    form_->SetTerminal(true);
     form_->FormCreate();
   }
   size_t Attempts() { return Count("{L2} AGW Object Opened HostName() Addr(127.0.0.1:1)"); }
@@ -760,6 +761,9 @@ TEST_F(RecoverBridge, RecoverOnRetriesEverySixtySeconds) {
   Advance(60000);
   ASSERT_TRUE(RunUntil(loop_, [&] { return Count("<L2> Event <OnAGWError> AGWPE(OVLAR-0)") == 3; }));
   EXPECT_EQ(Attempts(), 3u);
+  EXPECT_EQ(Count("{L2} <AGWError> Socket Error from AGWPE(127.0.0.1:1): Connection refused (10061)"), 3u);
+  EXPECT_EQ(desktop_.Notices, Lines{"ovlar: AGWPE 127.0.0.1:1: Connection refused, retrying in 60 s"})
+      << "once, not at every retry";
 }
 
 TEST_F(RecoverBridge, RecoverOffTriesOnceMore) {
@@ -770,9 +774,12 @@ TEST_F(RecoverBridge, RecoverOffTriesOnceMore) {
   ASSERT_TRUE(RunUntil(loop_, [&] { return Count("<L2> Event <OnAGWError> AGWPE(OVLAR-0)") == 2; }));
   Advance(600000);
   EXPECT_EQ(Attempts(), 2u);
+  EXPECT_EQ(desktop_.Notices, (Lines{"ovlar: AGWPE 127.0.0.1:1: Connection refused, retried once within 60 s (RECOVER is off)",
+                                     "ovlar: AGWPE 127.0.0.1:1: Connection refused, not retried (RECOVER is off)"}));
 }
 
 TEST_F(MapBridge, ReconnectsAfterAgwpeGoesAway) {
+  form_->SetTerminal(true);
   Connect();
   agw_.Drop();
   // Loopback may follow the FIN with a reset: either way the link is lost.
@@ -785,6 +792,8 @@ TEST_F(MapBridge, ReconnectsAfterAgwpeGoesAway) {
   ASSERT_TRUE(RunUntil(loop_, [&] { return agw_.Accepted() == 2 && agw_.Kinds().rfind("GRk", 0) == 0; }));
   Connect();
   EXPECT_TRUE(form_->Ready());
+  ASSERT_EQ(desktop_.Notices.size(), 2u) << "nothing at the first start, the loss, then the link back";
+  EXPECT_EQ(desktop_.Notices[1], "ovlar: AGWPE 127.0.0.1:" + std::to_string(agw_.Port()) + ": link up");
   const size_t errors = Count("<L2> Event <OnAGWError> AGWPE(OVLAR-0)");
   agw_.Drop(true);
   ASSERT_TRUE(RunUntil(loop_, [&] { return Count("<L2> Event <OnAGWError> AGWPE(OVLAR-0)") == errors + 1; }));

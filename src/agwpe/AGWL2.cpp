@@ -94,7 +94,18 @@ void TL2::Open() {
     ClientSocket_->SetAddress(Address_);
   }
   ClientSocket_->SetPort(TCPPort_);
-  ClientSocket_->SetActive(true);
+  // A connect that fails at once (no route, say) is the same failure as
+  // one refused later: reported through OnAGWError, then retried.
+  opening_ = true;
+  try {
+    ClientSocket_->SetActive(true);
+  } catch (const ESocketError& e) {
+    opening_ = false;
+    int32_t code = WSAGetLastError();
+    ConnectFailed(code, e.what());
+    return;
+  }
+  opening_ = false;
   Log(1, "{L2} AGW Object Opened HostName(" + ClientSocket_->Host() + ") Addr(" + ClientSocket_->Address() + ":" +
              std::to_string(ClientSocket_->Port()) + ")");
 }
@@ -185,7 +196,8 @@ void TL2::SetNoDelay() {
 }
 
 void TL2::AGWDisc() {
-  if (silentDisconnect_) return;
+  // A failed Open reports through OnAGWError, once.
+  if (silentDisconnect_ || opening_) return;
   try {
     Log(1, "{L2} Disconnected from AGWPE");
     Active_ = false;
@@ -195,15 +207,25 @@ void TL2::AGWDisc() {
   }
 }
 
-void TL2::AGWError(int32_t& errorCode) {
+void TL2::AGWError(int32_t& errorCode) { ConnectFailed(errorCode, ""); }
+
+void TL2::ConnectFailed(int32_t& errorCode, const std::string& what) {
   try {
-    Log(1, "{L2} <AGWError> Socket Error from AGWPE");
+    LastError_ = errorCode;
+    ErrorText_ = errorCode != 0 || what.empty() ? SystemErrorText(errorCode) : what;
+    Log(1, "{L2} <AGWError> Socket Error from AGWPE(" + Peer() + "): " + ErrorText_ + " (" +
+               std::to_string(errorCode) + ")");
     Active_ = false;
     Fire("FOnAGWError", FOnAGWError);
     errorCode = 0;
   } catch (...) {
     Log(1, "{L2} Exception on module AGWError");
   }
+}
+
+std::string TL2::Peer() const {
+  const std::string& host = HostName.empty() ? Address_ : HostName;
+  return host + ":" + std::to_string(TCPPort_);
 }
 
 void TL2::AGWRead(TCustomWinSocket* socket) {

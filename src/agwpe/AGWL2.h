@@ -117,6 +117,12 @@ class TL2 {
   const std::string& CallSign() const { return CallSign_; }
   const std::string& Monitor() const { return Monitor_; }
   bool Active() const { return Active_; }
+  // The engine as the settings name it: host name or address, and port.
+  std::string Peer() const;
+  // Why the last connect or connection failed: a Windows Sockets number and
+  // the system's text for it; 0 and empty before any failure.
+  int32_t LastError() const { return LastError_; }
+  const std::string& ErrorText() const { return ErrorText_; }
   bool Registered() const { return Registered_; }
   int32_t VersionMajor() const { return VersionMajor_; }
   int32_t VersionMinor() const { return VersionMinor_; }
@@ -165,6 +171,8 @@ class TL2 {
   void AGWConnect();
   void AGWDisc();
   void AGWError(int32_t& errorCode);
+  // Logs the reason, then OnAGWError; what stands in for a reason without a number.
+  void ConnectFailed(int32_t& errorCode, const std::string& what);
   void AGWRead(TCustomWinSocket* socket);
   void TakeHeader(size_t at);
   bool FragFrame(size_t& cut);
@@ -235,6 +243,10 @@ class TL2 {
   // Set while Open drops a connection that already failed, so that its
   // disconnect is not reported as a second loss of the link.
   bool silentDisconnect_ = false;
+  // Set while Open connects, whose failure OnAGWError reports alone.
+  bool opening_ = false;
+  int32_t LastError_ = 0;
+  std::string ErrorText_;
 };
 
 }  // namespace ovlar

@@ -336,6 +336,7 @@ void TForm1::Shutdown() {
 
 void TForm1::FormDestroy() {
   try {
+    FDestroying = true;
     FReady = false;
     while (!FCache.Empty()) {
       const size_t before = FCache.Size();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <netinet/in.h>
+#include <unistd.h>
 
 #include "agwpe/AGWL2.h"
 #include "bridge/AboutDlg.h"
@@ -88,6 +89,9 @@ class TForm1 {
   bool Learn() const { return FLearn; }
   const TAcceptList& Accept() const { return FAcceptList; }
   const TCounters& Counters() const { return FCounters; }
+  // Whether the link's failures and its coming back are told on stderr;
+  // on when stderr is a terminal.
+  void SetTerminal(bool on) { FTerminal = on; }
   // The Status lines at level 1: on SIGUSR1, every hour and at shutdown.
   void StatusReport();
   // A signal: SIGUSR1 asks for the Status lines, any other for Shutdown.
@@ -134,7 +138,9 @@ class TForm1 {
   void FormDestroy();
   // Whether a dynamic cache entry heard on this port may route a frame.
   bool LearnedCounts(int32_t heardPort) const;
-  void LinkLost(const char* event);
+  void LinkLost(const char* event, const std::string& reason);
+  // The link's state for a person at the terminal, when it changed.
+  void LinkNotice(const std::string& state);
   void ShowIcon(TrayIcon icon);
   void SendDatagram(const std::string& datagram, int32_t port);
   bool ReceiveChecked(TCustomWSocket* sender, std::string& data);
@@ -187,6 +193,10 @@ class TForm1 {
   int32_t FTrace = 0;
   int32_t FLogSize = 10240;  // kilobytes; 0: no limit
   std::string FLogFile;
+  bool FTerminal = isatty(STDERR_FILENO) == 1;
+  bool FDestroying = false;
+  // The link notice last shown; empty until a failure, and again once up.
+  std::string FLinkNotice;
   TrayIcon FIcon = TrayIcon::XUnknown;
   bool FIconAdded = false;
   TAcceptList FAcceptList;

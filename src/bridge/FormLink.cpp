@@ -18,7 +18,15 @@ void TForm1::AGWUp(TL2* sender) {
   }
 }
 
-void TForm1::LinkLost(const char* event) {
+void TForm1::LinkNotice(const std::string& state) {
+  if (!FTerminal || FDestroying || !FL2) return;
+  const std::string line = "ovlar: AGWPE " + FL2->Peer() + ": " + state;
+  if (line == FLinkNotice) return;
+  FLinkNotice = line;
+  desktop_.Notice(line);
+}
+
+void TForm1::LinkLost(const char* event, const std::string& reason) {
   Log(std::string("<L2> Event <") + event + "> AGWPE(" + (FL2 ? FL2->CallSign() : std::string()) + ")");
   FReady = false;
   FCounters.LinkDown(loop_.Now());
@@ -27,11 +35,16 @@ void TForm1::LinkLost(const char* event) {
     FRetryTimer->SetInterval(kRetryOutMs);
     FRetryTimer->SetEnabled(true);
   }
+  // Without RECOVER the retry-out timer still runs once from start-up.
+  const std::string seconds = std::to_string(kRetryOutMs / 1000) + " s";
+  LinkNotice(reason + (FRecover                                  ? ", retrying in " + seconds
+                       : FRetryTimer && FRetryTimer->Enabled() ? ", retried once within " + seconds + " (RECOVER is off)"
+                                                               : ", not retried (RECOVER is off)"));
 }
 
 void TForm1::AGWDown(TL2*) {
   try {
-    LinkLost("OnAGWDown");
+    LinkLost("OnAGWDown", "connection closed");
   } catch (...) {
     Log("<L2> Exception on module AGWDown");
   }
@@ -39,7 +52,7 @@ void TForm1::AGWDown(TL2*) {
 
 void TForm1::OnAGWError(TL2*) {
   try {
-    LinkLost("OnAGWError");
+    LinkLost("OnAGWError", FL2 ? FL2->ErrorText() : std::string("socket error"));
   } catch (...) {
     Log("<L2> Exception on module OnAGWError");
   }
@@ -48,6 +61,8 @@ void TForm1::OnAGWError(TL2*) {
 void TForm1::OnPort(TL2* sender) {
   try {
     Log("<L2> Event <OnPort> AGWPE(" + sender->CallSign() + ")");
+    // Whoever saw the link fail sees it back; a first start says nothing.
+    if (!FReady && !FLinkNotice.empty()) LinkNotice("link up");
     FReady = true;
     FCounters.LinkUp(loop_.Now());
     if (FIcon != TrayIcon::XOff) ShowIcon(TrayIcon::XOn);

@@ -63,6 +63,7 @@ for mode in direct cache map; do
     [ "$rc" = 0 ] || fail "$mode: status $rc after SIG$sig"
     wait_for OVLAR.LOG "Destroy: ShutDown Completed"
     grep -q "Do you really want to exit" err.txt && fail "$mode: SIG$sig asked the exit question"
+    grep -q "ovlar: AGWPE" err.txt && fail "$mode: link notice without a terminal"
   done
 done
 # The command line: --help and --version answer on stdout without starting
@@ -91,4 +92,17 @@ wait_for "$work/station/OVLAR.LOG" "Create: Parameters"
 kill -TERM "$pid"; wait "$pid"; rc=$?; pid=
 [ "$rc" = 0 ] && [ ! -e OVLAR.LOG ] || fail "--dir: status $rc, or the log went to the starting folder"
 
+# On a terminal a failed connect to the engine is told once, with the
+# system's reason and the retry interval.
+mkdir "$work/tty" && cd "$work/tty"
+printf '[OVLAR]\nTRACE=1\n[AGW]\nPORT=1\n[XNET.PORT]\nP1=1,0,93\n' >OVLAR.INI
+script -qec "'$ovlar' --headless & echo \$! >pid.txt; wait" /dev/null >tty.txt </dev/null &
+spid=$!
+wait_for tty.txt "ovlar: AGWPE 127.0.0.1:1: Connection refused, retrying in 60 s"
+pid=$(cat pid.txt)
+kill -TERM "$pid"
+wait "$spid"
+pid=
+[ "$(grep -c "ovlar: AGWPE" tty.txt)" = 1 ] || fail "link notice not once: $(cat -v tty.txt)"
+grep -q "Socket Error from AGWPE(127.0.0.1:1): Connection refused" OVLAR.LOG || fail "no reason in the log"
 echo "program test passed"
