@@ -3,7 +3,7 @@
 # AddressSanitizer + UndefinedBehaviorSanitizer build, every test on both.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh test
 jobs=$(nproc)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOVLAR_TESTS=ON -DOVLAR_WERROR=ON
 cmake --build build -j"$jobs"

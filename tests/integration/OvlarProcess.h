@@ -2,6 +2,7 @@
 // own with an OVLAR.INI; the test reads its log and stops it with a signal.
 #pragma once
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -23,6 +24,11 @@ class OvlarProcess {
   bool Start(const std::string& ini) {
     WriteFile(dir_ + "/OVLAR.INI", ini);
     WriteFile(dir_ + "/OVLAR.ICO", std::string("\0\0\1\0", 4));
+    // OVLAR_PROGRAM names an installed program to run instead of the
+    // build's; it is given its folder by --dir, as a service is.
+    if (const char* installed = std::getenv("OVLAR_PROGRAM")) {
+      return process_.Start({installed, "--headless", "--dir", dir_}, {}, "", dir_ + "/stderr.txt", "/");
+    }
     return process_.Start({OVLAR_BINARY, "--headless"}, {}, "", dir_ + "/stderr.txt", dir_);
   }
   int Stop(int signo) { return process_.Stop(signo); }
