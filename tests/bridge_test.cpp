@@ -733,11 +733,11 @@ TEST_F(KeptBridge, OneSourcePortBothWaysThroughTheNodesAbsenceUntilShutdown) {
 // The link: AGWPE is not there at start.
 class RecoverBridge : public BridgeFixture {
  protected:
-  void StartWithoutAgw(const char* recover) {
+  void StartWithoutAgw(const char* recover, const std::string& agw = "") {
     agwPort_ = agw_.Port();
     WriteFile("OVLAR.ICO", "ico");
-    WriteFile("OVLAR.INI", std::string("[OVLAR]\nTRACE=5\nRECOVER=") + recover +
-                               "\n[AGW]\nPORT=1\n[XNET.PORT]\nA=1,0,9\n");
+    WriteFile("OVLAR.INI", std::string("[OVLAR]\nTRACE=5\nRECOVER=") + recover + "\n[AGW]\n" + agw +
+                               "\nPORT=1\n[XNET.PORT]\nA=1,0,9\n");
     form_ = std::make_unique<TForm1>(loop_, desktop_);
     form_->SetTerminal(true);
     form_->FormCreate();
@@ -776,6 +776,13 @@ TEST_F(RecoverBridge, RecoverOffTriesOnceMore) {
   EXPECT_EQ(Attempts(), 2u);
   EXPECT_EQ(desktop_.Notices, (Lines{"ovlar: AGWPE 127.0.0.1:1: Connection refused, retried once within 60 s (RECOVER is off)",
                                      "ovlar: AGWPE 127.0.0.1:1: Connection refused, not retried (RECOVER is off)"}));
+}
+
+TEST_F(RecoverBridge, AnEngineNameNotFoundIsTheReason) {
+  StartWithoutAgw("on", "HOSTNAME=engine.invalid");
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Logged("<L2> Event <OnAGWDown> AGWPE(OVLAR-0)"); }));
+  EXPECT_TRUE(Logged("{L2} Disconnected from AGWPE(engine.invalid:1): Host not found (11001)"));
+  EXPECT_EQ(desktop_.Notices, Lines{"ovlar: AGWPE engine.invalid:1: Host not found, retrying in 60 s"});
 }
 
 TEST_F(MapBridge, ReconnectsAfterAgwpeGoesAway) {

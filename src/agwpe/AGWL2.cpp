@@ -113,7 +113,14 @@ void TL2::Open() {
 void TL2::Close() {
   StopPollTimer();
   Log(1, "{L2} AGW Object Closed " + ClientSocket_->Address() + ":" + std::to_string(ClientSocket_->Port()));
-  ClientSocket_->SetActive(false);
+  closing_ = true;
+  try {
+    ClientSocket_->SetActive(false);
+  } catch (...) {
+    closing_ = false;
+    throw;
+  }
+  closing_ = false;
 }
 
 void TL2::SetAddress(const std::string& value) {
@@ -199,7 +206,15 @@ void TL2::AGWDisc() {
   // A failed Open reports through OnAGWError, once.
   if (silentDisconnect_ || opening_) return;
   try {
-    Log(1, "{L2} Disconnected from AGWPE");
+    if (Active_ || closing_) {
+      ErrorText_ = "connection closed";
+      Log(1, "{L2} Disconnected from AGWPE");
+    } else {
+      // Never connected: the name or service lookup failed.
+      const int code = WSAGetLastError();
+      ErrorText_ = code != 0 ? SystemErrorText(code) : "no connection";
+      Log(1, "{L2} Disconnected from AGWPE(" + Peer() + "): " + ErrorText_ + " (" + std::to_string(code) + ")");
+    }
     Active_ = false;
     Fire("FOnAGWDown", FOnAGWDown);
   } catch (...) {

@@ -120,7 +120,8 @@ class TL2 {
   // The engine as the settings name it: host name or address, and port.
   std::string Peer() const;
   // Why the last connect or connection failed: a Windows Sockets number and
-  // the system's text for it; 0 and empty before any failure.
+  // the system's text for it ("connection closed" for a link that was up);
+  // 0 and empty before any failure.
   int32_t LastError() const { return LastError_; }
   const std::string& ErrorText() const { return ErrorText_; }
   bool Registered() const { return Registered_; }
@@ -245,6 +246,8 @@ class TL2 {
   bool silentDisconnect_ = false;
   // Set while Open connects, whose failure OnAGWError reports alone.
   bool opening_ = false;
+  // Set while Close drops the connection: no failure to explain.
+  bool closing_ = false;
   int32_t LastError_ = 0;
   std::string ErrorText_;
 };

@@ -44,7 +44,7 @@ void TForm1::LinkLost(const char* event, const std::string& reason) {
 
 void TForm1::AGWDown(TL2*) {
   try {
-    LinkLost("OnAGWDown", "connection closed");
+    LinkLost("OnAGWDown", FL2 ? FL2->ErrorText() : std::string("connection closed"));
   } catch (...) {
     Log("<L2> Exception on module AGWDown");
   }

@@ -151,6 +151,8 @@ void TCustomWinSocket::OnLookupDone(const LookupResult& result) {
   lookup_ = 0;
   try {
     if (result.error != 0) {
+      // The disconnect's handlers may ask why.
+      WSASetLastError(result.error);
       Disconnect(socket_);
       RaiseWinSockError(result.error, "ASync Lookup");
     }
