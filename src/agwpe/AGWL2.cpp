@@ -19,6 +19,18 @@ std::string Loggable(char kind, const std::string& data) {
   return data.substr(0, 255) + PadRight(MaskedPassword(CutAtNul(data.substr(255))), data.size() - 255, '\0');
 }
 
+// Sets a flag for the length of a scope, also when it is left by a throw.
+class FlagFor {
+ public:
+  explicit FlagFor(bool& flag) : flag_(flag) { flag_ = true; }
+  ~FlagFor() { flag_ = false; }
+  FlagFor(const FlagFor&) = delete;
+  FlagFor& operator=(const FlagFor&) = delete;
+
+ private:
+  bool& flag_;
+};
+
 // A call field of the header: the first 10 characters, padded with NUL.
 std::string CallField(const std::string& call) { return PadRight(call.substr(0, 10), 10, '\0'); }
 
@@ -79,14 +91,8 @@ void TL2::Open() {
   // A reset leaves the socket active on a dead connection; drop it so that
   // this call makes a fresh attempt.
   if (ClientSocket_->Active() && !Active_) {
-    silentDisconnect_ = true;
-    try {
-      ClientSocket_->SetActive(false);
-    } catch (...) {
-      silentDisconnect_ = false;
-      throw;
-    }
-    silentDisconnect_ = false;
+    const FlagFor silent(silentDisconnect_);
+    ClientSocket_->SetActive(false);
   }
   if (!HostName.empty()) {
     ClientSocket_->SetHost(HostName);
@@ -96,16 +102,14 @@ void TL2::Open() {
   ClientSocket_->SetPort(TCPPort_);
   // A connect that fails at once (no route, say) is the same failure as
   // one refused later: reported through OnAGWError, then retried.
-  opening_ = true;
   try {
+    const FlagFor opening(opening_);
     ClientSocket_->SetActive(true);
   } catch (const ESocketError& e) {
-    opening_ = false;
     int32_t code = WSAGetLastError();
     ConnectFailed(code, e.what());
     return;
   }
-  opening_ = false;
   Log(1, "{L2} AGW Object Opened HostName(" + ClientSocket_->Host() + ") Addr(" + ClientSocket_->Address() + ":" +
              std::to_string(ClientSocket_->Port()) + ")");
 }
@@ -113,14 +117,8 @@ void TL2::Open() {
 void TL2::Close() {
   StopPollTimer();
   Log(1, "{L2} AGW Object Closed " + ClientSocket_->Address() + ":" + std::to_string(ClientSocket_->Port()));
-  closing_ = true;
-  try {
-    ClientSocket_->SetActive(false);
-  } catch (...) {
-    closing_ = false;
-    throw;
-  }
-  closing_ = false;
+  const FlagFor closing(closing_);
+  ClientSocket_->SetActive(false);
 }
 
 void TL2::SetAddress(const std::string& value) {
