@@ -42,6 +42,26 @@ getent passwd ovlar >/dev/null || fail "no ovlar user after the install"
 /usr/bin/ovlar --help | grep -q -- "--dir DIR" || fail "--help does not show --dir"
 man ovlar 2>/dev/null | grep -q "RUNNING AS A SERVICE" || fail "man ovlar does not tell how to run the service"
 
+# As the unit runs it: the user ovlar with CAP_NET_BIND_SERVICE alone, in
+# /etc/ovlar, with the packaged example made DIRECT so that it binds XNet's
+# port 93, its log where the example puts it.
+install -d -o ovlar -g ovlar /var/log/ovlar
+sed 's/^MODE=.*/MODE=0/' /usr/share/doc/ovlar/examples/OVLAR.INI >/etc/ovlar/OVLAR.INI
+setpriv --reuid ovlar --regid ovlar --init-groups --no-new-privs --inh-caps=-all,+net_bind_service \
+  --ambient-caps=-all,+net_bind_service --bounding-set=-all,+net_bind_service \
+  /usr/bin/ovlar --headless --dir /etc/ovlar 2>"$work/service.err" </dev/null &
+service=$!
+pids+=($service)
+for _ in $(seq 200); do grep -q "Create: Parameters" /var/log/ovlar/OVLAR.LOG 2>/dev/null && break; sleep 0.1; done
+sleep 1
+kill -0 "$service" 2>/dev/null || fail "the service's run ended: $(cat "$work/service.err")"
+kill -TERM "$service"
+wait "$service"
+rc=$?
+[ "$rc" = 0 ] || fail "the service's run: status $rc after SIGTERM: $(cat "$work/service.err")"
+grep -q "Destroy: ShutDown Completed" /var/log/ovlar/OVLAR.LOG || fail "no orderly shutdown in /var/log/ovlar/OVLAR.LOG"
+rm /etc/ovlar/OVLAR.INI
+
 # A frame forwarded each way through the installed program, by the peer
 # test that scripts the engine and the node.
 OVLAR_PROGRAM=/usr/bin/ovlar "$build/tests/ovlar_peer_tests" --gtest_filter=Program.ForwardsBothWaysAndStopsOnSigterm \
