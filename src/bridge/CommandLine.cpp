@@ -62,7 +62,11 @@ std::string UsageText() {
          "or with --headless, the bridge runs headless: SIGTERM, SIGINT or SIGHUP shut\n"
          "it down, SIGUSR1 writes the Status lines to the log.\n"
          "Exit status: 0 after a shutdown; 1 after the MAP configuration error or when\n"
-         "DIR cannot be entered; 2 for a wrong command line.\n";
+         "DIR cannot be entered; 2 for a wrong command line.\n"
+         "\n"
+         "As a service (the Debian package's ovlar.service, user ovlar): copy\n"
+         "/usr/share/doc/ovlar/examples/OVLAR.INI to /etc/ovlar/, adapt it, then\n"
+         "systemctl enable --now ovlar; the log is /var/log/ovlar/OVLAR.LOG. See ovlar(1).\n";
 }
 
 }  // namespace ovlar

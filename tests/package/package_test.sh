@@ -39,7 +39,7 @@ getent passwd ovlar >/dev/null || fail "no ovlar user after the install"
 [ -r /etc/ovlar/OVLAR.ICO ] || fail "/etc/ovlar/OVLAR.ICO does not lead to the icon"
 
 [ "$(/usr/bin/ovlar --version)" = "Ovlar 1.00.00" ] || fail "--version: $(/usr/bin/ovlar --version)"
-/usr/bin/ovlar --help | grep -q -- "--dir DIR" || fail "--help does not show --dir"
+/usr/bin/ovlar --help | grep -q "systemctl enable --now ovlar" || fail "--help does not tell how to run the service"
 man ovlar 2>/dev/null | grep -q "RUNNING AS A SERVICE" || fail "man ovlar does not tell how to run the service"
 
 # As the unit runs it: the user ovlar with CAP_NET_BIND_SERVICE alone, in
