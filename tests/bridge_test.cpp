@@ -471,6 +471,8 @@ struct LearnCase {
   int heardOn2;   // where a frame for a station heard on port 2 goes
   int heardOn3;   // and for one heard on port 3
 };
+// A readable case in the test's name, the same in every build.
+void PrintTo(const LearnCase& c, std::ostream* os) { *os << '"' << c.general << "\" \"" << c.ports << '"'; }
 
 class LearnBridge : public CacheBridge, public ::testing::WithParamInterface<LearnCase> {
  protected:
@@ -502,6 +504,7 @@ struct AcceptCase {
   bool fromFirst;   // 127.0.0.1 accepted
   bool fromSecond;  // 127.0.0.2 accepted
 };
+void PrintTo(const AcceptCase& c, std::ostream* os) { *os << "ACCEPT=\"" << c.accept << "\" ADDRESS=" << c.address; }
 
 class AcceptBridge : public BridgeFixture, public ::testing::WithParamInterface<AcceptCase> {
  protected:

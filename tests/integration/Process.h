@@ -19,9 +19,10 @@ class Process {
   ~Process() { Stop(SIGKILL); }
 
   // stdinPath is opened read-write (a FIFO then never blocks the open);
-  // stdout and stderr go to logPath.
+  // stdout and stderr go to logPath, stderr to errPath when one is given.
   bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-             const std::string& stdinPath, const std::string& logPath, const std::string& dir = "") {
+             const std::string& stdinPath, const std::string& logPath, const std::string& dir = "",
+             const std::string& errPath = "") {
     pid_ = fork();
     if (pid_ < 0) return false;
     group_ = pid_;
@@ -31,7 +32,7 @@ class Process {
       const int out = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(in, 0);
       dup2(out, 1);
-      dup2(out, 2);
+      dup2(errPath.empty() ? out : open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
       if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(126);
       for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
       std::vector<char*> args;
@@ -63,10 +64,20 @@ class Process {
     int status = 0;
     waitpid(pid_, &status, 0);
     pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return StatusOf(status);
+  }
+  // Reaps the process if it has ended, without waiting; status as Wait's.
+  bool Reap(int& status) {
+    int raw = 0;
+    if (pid_ <= 0 || waitpid(pid_, &raw, WNOHANG) != pid_) return false;
+    group_ = pid_;
+    pid_ = -1;
+    status = StatusOf(raw);
+    return true;
   }
 
  private:
+  static int StatusOf(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw); }
   pid_t pid_ = -1;
   pid_t group_ = -1;
 };

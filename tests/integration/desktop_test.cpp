@@ -31,11 +31,16 @@ class DesktopTest : public ::testing::Test {
     for (const char* p : {"Xvfb", "trayer", "xdotool", "import", "convert"}) {
       if (!HaveProgram(p)) GTEST_SKIP() << p << " is not installed";
     }
-    for (display_ = 90; access(("/tmp/.X11-unix/X" + std::to_string(display_)).c_str(), F_OK) == 0;) ++display_;
-    env_ = "DISPLAY=:" + std::to_string(display_);
-    ASSERT_TRUE(xvfb_.Start({"Xvfb", ":" + std::to_string(display_), "-screen", "0", "640x480x24", "-nolisten", "tcp"},
-                            {}, "", logs_.Path() + "/xvfb.log"));
-    ASSERT_TRUE(WaitFor([&] { return access(("/tmp/.X11-unix/X" + std::to_string(display_)).c_str(), F_OK) == 0; }));
+    // The server picks a free display itself and names it once it takes
+    // clients. Without -noreset it starts over whenever its last client
+    // leaves, as the program's display probe does before the tray host has
+    // come, and Qt then finds no display.
+    const std::string number = logs_.Path() + "/display";
+    ASSERT_TRUE(xvfb_.Start({"Xvfb", "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp", "-noreset"},
+                            {}, "", number, "", logs_.Path() + "/xvfb.log"));
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(number).find('\n') != std::string::npos; }))
+        << "Xvfb said: " << ReadFile(logs_.Path() + "/xvfb.log");
+    env_ = "DISPLAY=:" + ReadFile(number).substr(0, ReadFile(number).find('\n'));
     ASSERT_TRUE(tray_.Start({"trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request", "--height",
                              "32"},
                             {env_}, "", logs_.Path() + "/trayer.log"));
@@ -44,10 +49,18 @@ class DesktopTest : public ::testing::Test {
     ASSERT_FALSE(made) << OVLAR_SCREENS_DIR << ": " << made.message();
   }
 
-  // Runs a shell command on the display and returns what it printed.
+  // Stopped by SIGTERM, so that they take their sockets and lock files along.
+  void TearDown() override {
+    tray_.Stop();
+    xvfb_.Stop();
+  }
+
+  // Runs a shell command on the display and returns what it printed. A
+  // tool that hangs on a busy display is cut off, so that the caller's own
+  // wait decides, not the test's time limit.
   std::string Sh(const std::string& command) {
     std::string out;
-    FILE* p = popen((env_ + " " + command + " 2>/dev/null").c_str(), "r");
+    FILE* p = popen((env_ + " timeout -k 2 15 " + command + " 2>/dev/null").c_str(), "r");
     if (!p) return out;
     char buf[256];
     while (fgets(buf, sizeof buf, p)) out += buf;
@@ -59,7 +72,7 @@ class DesktopTest : public ::testing::Test {
   std::string IconWindow() {
     std::string best;
     int bestArea = 1 << 30;
-    const std::string ids = Sh("timeout 5 xdotool search --onlyvisible --classname ovlar");
+    const std::string ids = Sh("xdotool search --onlyvisible --classname ovlar");
     size_t at = 0;
     while (at < ids.size()) {
       const size_t end = std::min(ids.find('\n', at), ids.size());
@@ -76,13 +89,19 @@ class DesktopTest : public ::testing::Test {
     return bestArea <= 64 * 64 ? best : std::string();
   }
   std::string Window(const std::string& search) {
-    const std::string ids = Sh("timeout 5 xdotool search --onlyvisible " + search);
+    const std::string ids = Sh("xdotool search --onlyvisible " + search);
     return ids.substr(0, ids.find('\n'));
   }
   // The icon's picture by its average colour: XON green, XOFF amber,
   // XUNKNOWN grey.
   std::string IconState(const std::string& shot = "") {
+    std::string state = "?";
+    for (int i = 0; i < 3 && state == "?"; ++i) state = IconColour(shot);
+    return state;
+  }
+  std::string IconColour(const std::string& shot) {
     const std::string file = dir_ + "/icon.png";
+    std::remove(file.c_str());
     Sh("import -window " + icon_ + " " + file);
     if (!shot.empty()) Sh("cp " + file + " " + std::string(OVLAR_SCREENS_DIR) + "/" + shot);
     const std::string rgb = Sh("convert " + file + " -resize 1x1! -format '%[fx:int(255*r)] %[fx:int(255*g)] %[fx:int(255*b)]' info:");
@@ -110,7 +129,6 @@ class DesktopTest : public ::testing::Test {
   }
 
   TempDir logs_{"ovlar-x"};
-  int display_ = 90;
   std::string env_;
   Process xvfb_;
   Process tray_;
@@ -188,7 +206,10 @@ TEST_F(DesktopTest, IconMenuAboutHelpAndShutdown) {
   Keys("Up Return");
   ASSERT_TRUE(RunUntil(loop_, [&] { return !Window("--name '^Warning!$'").empty(); }));
   Keys("Return");
-  EXPECT_EQ(program.Wait(), 0);
+  int status = -1;
+  ASSERT_TRUE(RunUntil(loop_, [&] { return program.Reap(status); }, 60000))
+      << "the confirmed Shutdown ends the program; it said:\n" << ReadFile(dir_ + "/stderr.txt");
+  EXPECT_EQ(status, 0);
   const std::string log = ReadFile(dir_ + "/OVLAR.LOG");
   const size_t requested = log.find("Destroy: Shut-Down Requested");
   ASSERT_NE(requested, std::string::npos);
