@@ -137,6 +137,18 @@ class AgwServer {
             const std::string& to = "", uint8_t pid = 0) const {
     SendRaw(AgwBytes(port, kind, data, from, to, pid));
   }
+  // An engine that stops reading, and starts again; small buffers make the
+  // client's own queue fill sooner.
+  void PauseReading() {
+    const int small = 4096;
+    setsockopt(client_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    loop_.UnwatchFd(client_);
+  }
+  void ResumeReading() {
+    const int usual = 212992;
+    setsockopt(client_, SOL_SOCKET, SO_RCVBUF, &usual, sizeof usual);
+    loop_.WatchFd(client_, true, false, [this](const PollEvent&) { OnRead(); });
+  }
   // Ends the connection with a FIN, or with a reset.
   void Drop(bool reset = false) {
     if (client_ < 0) return;

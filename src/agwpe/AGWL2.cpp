@@ -254,13 +254,16 @@ void TL2::AGWRead(TCustomWinSocket* socket) {
 
 // ---- Sending ----
 
-bool TL2::SendKiss(int32_t port, const std::string& frame) {
+TSendResult TL2::SendKiss(int32_t port, const std::string& frame) {
   try {
     if (Tracing(4)) Log(4, "{L2} <SendKiss> Sending Frame Port(" + std::to_string(port) + ")");
-    return Write(static_cast<uint8_t>(port & 0xFF), 0, 'K', "", "", 0, frame);
+    const bool connected = ClientSocket_->Active();
+    if (Write(static_cast<uint8_t>(port & 0xFF), 0, 'K', "", "", 0, frame)) return TSendResult::Sent;
+    if (!connected) return TSendResult::LinkDown;
+    return frame.size() > 0xFFFF ? TSendResult::TooLong : TSendResult::LinkFull;
   } catch (...) {
     Log(1, "{L2} Exception on module SendKiss");
-    return false;
+    return TSendResult::Failed;
   }
 }
 
@@ -283,8 +286,7 @@ bool TL2::Write(uint8_t port, uint8_t pid, char kind, const std::string& from, c
                  std::to_string(data.size()) + ") using object(" + CallSign_ + ")");
     }
     Dump(5, Loggable(kind, data));
-    Send(&ClientSocket_->Socket(), port, pid, kind, from, to, static_cast<uint32_t>(data.size()), data);
-    return true;
+    return Send(&ClientSocket_->Socket(), port, pid, kind, from, to, static_cast<uint32_t>(data.size()), data);
   } catch (...) {
     Log(1, "{L2} Exception on module Write");
     return false;
@@ -314,16 +316,14 @@ bool TL2::Send(TCustomWinSocket* connection, uint8_t port, uint8_t pid, char kin
       if (Tracing(5)) Dump(5, header + Loggable(kind, rest));
       if (len == 0) {
         Log(4, "{L2} Sent NUL length frame");
-        SendAGW(header);
-        return true;
+        return SendAGW(header);
       }
       if (fits) {
         Log(4, "{L2} Entered condition iLen<=DWORD(MAXFRAME-1) <SENT> or Frame <K>/<P>");
-        SendAGW(header.append(rest));
-        return true;
+        return SendAGW(header.append(rest));
       }
       Log(4, "{L2} Frame Split <SENT>");
-      SendAGW(header + rest.substr(0, MAXFRAME - 1));
+      if (!SendAGW(header + rest.substr(0, MAXFRAME - 1))) return false;
       rest.erase(0, MAXFRAME - 1);
     }
   } catch (...) {
@@ -332,15 +332,17 @@ bool TL2::Send(TCustomWinSocket* connection, uint8_t port, uint8_t pid, char kin
   }
 }
 
-void TL2::SendAGW(const std::string& bytes) {
+bool TL2::SendAGW(const std::string& bytes) {
   try {
-    if (ClientSocket_->Active()) {
-      ClientSocket_->Socket().SendString(bytes);
-    } else {
+    if (!ClientSocket_->Active()) {
       Log(1, "{L2} ERROR attempt to send to AGWPE with no active connection");
+      return false;
     }
+    // A refusal leaves nothing of the bytes queued: the stream stays whole.
+    return ClientSocket_->Socket().SendString(bytes) > 0;
   } catch (...) {
     Log(1, "{L2} Exception on module SendAGW");
+    return false;
   }
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/Engine.h"
 #include "net/ScktComp.h"
 #include "platform/EventLoop.h"
 #include "platform/Timer.h"
@@ -146,13 +147,15 @@ class TL2 {
   void SetCallSign(const std::string& value);
   void SetMonitor(const std::string& value);
 
-  // False when the frame could not be written (no connection to AGWPE).
-  bool SendKiss(int32_t port, const std::string& frame);
+  // Sent when the frame was written or queued in order; otherwise why not:
+  // no connection, the send queue full (AGWPE stopped reading), too long.
+  TSendResult SendKiss(int32_t port, const std::string& frame);
   bool Write(uint8_t port, uint8_t pid, char kind, const std::string& from, const std::string& to, int32_t length,
              const std::string& data);
   bool Send(TCustomWinSocket* connection, uint8_t port, uint8_t pid, char kind, const std::string& from,
             const std::string& to, uint32_t iLen, const std::string& data);
-  void SendAGW(const std::string& bytes);
+  // False when the connection refused the bytes (none, or its queue full).
+  bool SendAGW(const std::string& bytes);
 
   // The frame cutter: takes received bytes, decodes every complete frame.
   bool Store(const std::string& chunk);

@@ -2,6 +2,7 @@
 #include <stdexcept>
 
 #include "agwpe/AGWL2.h"
+#include "support/AX25Address.h"
 #include "support/ReqLib32.h"
 
 namespace ovlar {
@@ -146,13 +147,7 @@ bool TL2::FCallSign(const std::string& address, std::string& result) {
       if (Logger) Logger->DumpText(1, address);
       return false;
     }
-    for (size_t i = 0; i < 6; ++i) {
-      const char c = static_cast<char>(static_cast<uint8_t>(address[i]) >> 1);
-      if (c == ' ') break;
-      result += c;
-    }
-    const int ssid = (static_cast<uint8_t>(address[6]) >> 1) & 15;
-    if (ssid != 0) result.append(1, '-').append(std::to_string(ssid));
+    result = AX25CallSign(address, 0);
     return true;
   } catch (...) {
     Log(1, "{L2} Exception on module FCallSign");

@@ -6,9 +6,11 @@ namespace ovlar {
 
 namespace {
 
-const char* const kDropTexts[kDropReasons] = {"not ready",   "port out of range or not mapped", "CRC wrong",
-                                              "too long or cut", "not accepted",
-                                              "no connection to the engine"};
+const char* const kDropTexts[kDropReasons] = {"not ready",        "port out of range or not mapped",
+                                              "CRC wrong",        "too long or cut",
+                                              "not accepted",     "no connection to the engine",
+                                              "send failed",      "engine link full",
+                                              "port not at the engine"};
 
 std::string WallTime(std::time_t t) {
   if (t == 0) return "never";

@@ -13,8 +13,18 @@
 namespace ovlar {
 
 // Why a frame or datagram was not forwarded.
-enum class TDrop : uint8_t { NotReady, NotMapped, BadCrc, BadLength, NotAccepted, NoEngine };
-constexpr size_t kDropReasons = 6;
+enum class TDrop : uint8_t {
+  NotReady,
+  NotMapped,
+  BadCrc,
+  BadLength,
+  NotAccepted,
+  NoEngine,
+  SendFailed,    // the system refused the datagram to the node
+  EngineFull,    // the engine stopped reading and its link is full
+  NoEnginePort,  // the engine has no such radio port
+};
+constexpr size_t kDropReasons = 9;
 
 struct TDirection {
   uint64_t Forwarded = 0;

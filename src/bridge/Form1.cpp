@@ -160,12 +160,14 @@ void TForm1::WriteParameters() {
 }
 
 void TForm1::CreateL2() {
-  FL2 = std::make_unique<TL2>(loop_);
-  FL2->FOnAGWUp = [this](TL2* s) { AGWUp(s); };
-  FL2->FOnAGWDown = [this](TL2* s) { AGWDown(s); };
-  FL2->FOnAGWError = [this](TL2* s) { OnAGWError(s); };
-  FL2->FOnPort = [this](TL2* s) { OnPort(s); };
-  FL2->FOnKiss = [this](TL2* s, uint8_t port, const std::string& data) { OnKissBefore(s, port, data); };
+  auto engine = std::make_unique<TAGWEngine>(loop_);
+  FL2 = &engine->L2();
+  FEngine = std::move(engine);
+  FEngine->FOnUp = [this](TEngine* s) { AGWUp(s); };
+  FEngine->FOnDown = [this](TEngine* s) { AGWDown(s); };
+  FEngine->FOnError = [this](TEngine* s) { OnAGWError(s); };
+  FEngine->FOnPorts = [this](TEngine* s) { OnPort(s); };
+  FEngine->FOnHeard = [this](TEngine* s, int32_t port, const std::string& data) { OnKissBefore(s, port, data); };
   FL2->Logger = FLog.get();
   FL2->SetCallSign("OVLAR-0");
   if (!FAGWHostName.empty()) FL2->HostName = FAGWHostName;
@@ -176,7 +178,7 @@ void TForm1::CreateL2() {
   FL2->PollPorts = true;
   FL2->User = FAGWLogin;
   FL2->Password = FAGWPassword;
-  FL2->Open();
+  FEngine->Open();
   Log("<Create> L2 Object Created");
 }
 
@@ -349,9 +351,10 @@ void TForm1::FormDestroy() {
       StatusReport();
     }
     Log("Destroy: Shut-Down Requested");
-    if (FL2) {
-      FL2->Close();
-      FL2.reset();
+    if (FEngine) {
+      FEngine->Close();
+      FL2 = nullptr;
+      FEngine.reset();
       Log("Destroy: L2 Object Destroyed");
     }
     if (FUDPClient) {

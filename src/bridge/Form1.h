@@ -15,7 +15,7 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
-#include "agwpe/AGWL2.h"
+#include "agwpe/AGWEngine.h"
 #include "bridge/AboutDlg.h"
 #include "bridge/AcceptList.h"
 #include "bridge/Cache.h"
@@ -59,20 +59,23 @@ class TForm1 {
   // Shutdown without the question: it was asked already, or a signal said so.
   void Shutdown();
 
-  // AGWPE link supervision.
-  void AGWUp(TL2* sender);
-  void AGWDown(TL2* sender);
-  void OnAGWError(TL2* sender);
-  void OnPort(TL2* sender);
+  // Link supervision, for whichever engine the bridge talks to.
+  void AGWUp(TEngine* sender);
+  void AGWDown(TEngine* sender);
+  void OnAGWError(TEngine* sender);
+  void OnPort(TEngine* sender);
   void RetryOut();
   void ShowActivity();
   void ActivityDone();
 
   // Forwarding.
-  void OnKissBefore(TL2* sender, int32_t port, const std::string& data);
+  void OnKissBefore(TEngine* sender, int32_t port, const std::string& data);
   void OnDataAvailable(TCustomWSocket* sender, uint16_t error);
   void OnInError(TCustomWSocket* sender);
   void OnOutError(TCustomWSocket* sender);
+  // One datagram of 1 to kReceiveBuffer bytes as a listener received it:
+  // checked, then handed to the engine. The part after the socket read.
+  void OnDatagram(TCustomWSocket* listener, const char* bytes, size_t count, const sockaddr_in& from);
 
   // The callsign route cache.
   void UpdateCache(int32_t port, const std::string& data, uint8_t fixed);
@@ -99,7 +102,9 @@ class TForm1 {
   const std::array<TXNet, kXNetEntries + 1>& XNet() const { return FXNet; }
   TWSocket* Listener(int entry) const { return FSockets.at(static_cast<size_t>(entry)).get(); }
   const TCacheList& Cache() const { return FCache; }
-  TL2* L2() const { return FL2.get(); }
+  // The AGWPE client when the engine is AGWPE, else null.
+  TL2* L2() const { return FL2; }
+  TEngine* Engine() const { return FEngine.get(); }
   const TTimer* RetryTimer() const { return FRetryTimer.get(); }
   const TTimer* ActivityTimer() const { return hLED.get(); }
   TrayIcon Icon() const { return FIcon; }
@@ -125,7 +130,7 @@ class TForm1 {
   void DropRadio(TDrop reason) { FCounters.Dropped(FCounters.RadioToIp, reason); }
   void DropIp(TDrop reason) { FCounters.Dropped(FCounters.IpToRadio, reason); }
   // Hands a frame to AGWPE for a radio port, counted and monitored.
-  void Transmit(int32_t port, const std::string& data);
+  bool Transmit(int32_t port, const std::string& data);
   // False while the node's host name has had no good answer.
   bool NodeKnown() const { return FNodeKnown; }
   // The sender's verdict; drops a datagram from elsewhere with its line.
@@ -142,8 +147,13 @@ class TForm1 {
   // The link's state for a person at the terminal, when it changed.
   void LinkNotice(const std::string& state);
   void ShowIcon(TrayIcon icon);
-  void SendDatagram(const std::string& datagram, int32_t port);
-  bool ReceiveChecked(TCustomWSocket* sender, std::string& data);
+  // False, with the drop counted, when the datagram did not leave.
+  bool SendDatagram(const std::string& datagram, int32_t port);
+  // The outcome of a frame handed to the engine, counted; true when sent.
+  bool Transmitted(int32_t port, TSendResult result, size_t bytes);
+  // False, with the drop counted and logged, for a read that gave no datagram of a length to take.
+  bool ReceivedWhole(TCustomWSocket* sender, int count, int32_t waiting);
+  bool Checked(const char* bytes, size_t count, const sockaddr_in& from, std::string& data);
   void DeliverCached(const std::string& data);
   void DeliverMapped(TCustomWSocket* sender, const std::string& data);
   void Deliver(int32_t port, const std::string& data);
@@ -201,6 +211,13 @@ class TForm1 {
   bool FIconAdded = false;
   TAcceptList FAcceptList;
   TCounters FCounters{loop_.Now()};
+  // Set by OnOutError: the datagram being sent did not leave.
+  bool FOutFailed = false;
+  // When "engine link full" was last logged, and the ports already named
+  // as not at the engine: a stuck engine must not flood the log.
+  int64_t FFullLoggedAt = -1;
+  std::vector<int32_t> FMissingPorts;
+  TCRC FCRC;
   // The tip as last shown: rewritten at most once a second, when it changed.
   std::string FTip;
   // XNET ADDRESS as the UDP client uses it: the name's latest address.
@@ -218,7 +235,9 @@ class TForm1 {
   std::unique_ptr<TWSocket> FUDPClient;
   // KEEPSOCKET: one kept socket per node port instead of FUDPClient.
   std::unique_ptr<TKeptSockets> FKeptSockets;
-  std::unique_ptr<TL2> FL2;
+  std::unique_ptr<TEngine> FEngine;
+  // The AGWPE client inside FEngine when the engine is AGWPE.
+  TL2* FL2 = nullptr;
   // The listener of each entry; they live until the process ends.
   std::array<std::unique_ptr<TWSocket>, kXNetEntries + 1> FSockets;
 };

@@ -1,6 +1,7 @@
 // The callsign route cache as the forwarding paths use it: learning the
 // stations heard on each radio port, and choosing the port for a frame.
 #include "bridge/Form1.h"
+#include "support/AX25Address.h"
 #include "support/HexStr.h"
 #include "support/ReqLib32.h"
 
@@ -9,7 +10,7 @@ namespace ovlar {
 namespace {
 constexpr size_t kMinFrame = 16;     // port byte, two addresses, control
 constexpr size_t kFirstAddrEnd = 14;  // 0-based: last byte of the source address
-constexpr size_t kAddressSize = 7;
+constexpr size_t kAddressSize = kAX25AddressSize;
 }  // namespace
 
 bool TForm1::CacheFront(const char* op, const std::string& data, bool source, std::string& key, std::string& type) {
@@ -22,10 +23,8 @@ bool TForm1::CacheFront(const char* op, const std::string& data, bool source, st
     Log("<L2> " + name + ": Malformed frame, ignored");
     return false;
   }
-  std::string from;
-  std::string to;
-  FL2->FCallSign(data.substr(8, kAddressSize), from);
-  FL2->FCallSign(data.substr(1, kAddressSize), to);
+  const std::string from = AX25CallSign(data, 8);
+  const std::string to = AX25CallSign(data, 1);
   Log("<L2> " + name + ": From(" + from + ") To(" + to + ")", 4);
   key = source ? from : to;
   if (TL2::CallSSID(key) == 0) {
@@ -104,7 +103,7 @@ int32_t TForm1::GetCache(const std::string& data) {
 bool TForm1::LearnedCounts(int32_t heardPort) const {
   // What the loopback port hears was sent by the engine itself, never a
   // station's whereabouts.
-  if (FL2->LoopbackFound()) return heardPort != FL2->LoopbackPort();
+  if (FEngine->LoopbackPort() != 0) return heardPort != FEngine->LoopbackPort();
   return FLearn;
 }
 

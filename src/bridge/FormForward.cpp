@@ -24,7 +24,7 @@ uint16_t FcsOf(const std::string& datagram) {
 
 // ---- Radio to IP ----
 
-void TForm1::OnKissBefore(TL2*, int32_t port, const std::string& data) {
+void TForm1::OnKissBefore(TEngine*, int32_t port, const std::string& data) {
   try {
     if (Tracing(3)) Log("<L2> <OnKissBefore> Port(" + std::to_string(port) + ")", 3);
     Dump(data, 4);
@@ -53,7 +53,7 @@ void TForm1::OnKissBefore(TL2*, int32_t port, const std::string& data) {
     if (FMode == kModeCache) UpdateCache(port, data, 0);
     const std::string frame = data.substr(1);
     if (Tracing(3)) Log(MonitorLine("R>I", port, frame), 3);
-    const std::string datagram = FL2->CRC().AppendFCS(frame);
+    const std::string datagram = FCRC.AppendFCS(frame);
     if (Tracing(4)) Log("<AXIP> Send: CRC Computed for Frame(" + WordToHex(FcsOf(datagram)) + ")", 4);
     if (FMode != kModeMap) {
       Log("<AXIP> Sending DIRECT/CACHE", 4);
@@ -79,21 +79,32 @@ void TForm1::OnKissBefore(TL2*, int32_t port, const std::string& data) {
   }
 }
 
-void TForm1::SendDatagram(const std::string& datagram, int32_t port) {
+bool TForm1::SendDatagram(const std::string& datagram, int32_t port) {
+  // Errors of the send arrive through OnOutError, inside the calls below.
+  FOutFailed = false;
+  bool left = false;
   if (FKeptSockets) {
-    FKeptSockets->Send(FNodeAddress, port, datagram);
-    ShowActivity();
-    return;
+    left = FKeptSockets->Send(FNodeAddress, port, datagram);
+  } else {
+    FUDPClient->SetProto("udp");
+    FUDPClient->SetAddr(FNodeAddress);
+    FUDPClient->SetPort(std::to_string(port));
+    FUDPClient->ComponentOptions = wsoNoReceiveLoop;
+    FUDPClient->Connect();
+    if (FUDPClient->State() == wsConnected) {
+      FUDPClient->Send(datagram.data(), static_cast<int>(datagram.size()));
+      // What has not left by now goes with the socket.
+      left = FUDPClient->AllSent();
+    }
+    FUDPClient->Close();
   }
-  FUDPClient->SetProto("udp");
-  FUDPClient->SetAddr(FNodeAddress);
-  FUDPClient->SetPort(std::to_string(port));
-  FUDPClient->ComponentOptions = wsoNoReceiveLoop;
-  FUDPClient->Connect();
-  FUDPClient->Send(datagram.data(), static_cast<int>(datagram.size()));
-  FUDPClient->Close();
+  if (!left || FOutFailed) {
+    DropRadio(TDrop::SendFailed);
+    return false;
+  }
   FCounters.Forwarded(FCounters.RadioToIp, datagram.size());
   ShowActivity();
+  return true;
 }
 
 // ---- IP to radio ----
@@ -101,67 +112,77 @@ void TForm1::SendDatagram(const std::string& datagram, int32_t port) {
 void TForm1::OnDataAvailable(TCustomWSocket* sender, uint16_t error) {
   try {
     if (Tracing(1)) Log("<AXIP> OnDataAvailable: Error(" + std::to_string(error) + ") Listener(" + sender->Port() + ")");
+    // One byte more than a datagram may have tells a longer one apart.
+    char buffer[kReceiveBuffer + 1];
+    sockaddr_in from{};
+    int fromLength = sizeof from;
+    if (!FReady) {
+      Log("<AXIP> OnDataAvailable: Not Ready, Frame Discarded");
+      sender->ReceiveFrom(buffer, sizeof buffer, from, fromLength);
+      DropIp(TDrop::NotReady);
+      return;
+    }
+    // The platform tells the whole length of the datagram waiting.
+    const int32_t waiting = sender->RcvdCount();
+    const int count = sender->ReceiveFrom(buffer, sizeof buffer, from, fromLength);
+    if (!ReceivedWhole(sender, count, waiting)) return;
+    OnDatagram(sender, buffer, static_cast<size_t>(count), from);
+  } catch (...) {
+    Log("<AXIP> Exception on module OnDataAvailable");
+  }
+}
+
+bool TForm1::ReceivedWhole(TCustomWSocket* sender, int count, int32_t waiting) {
+  if (count > kReceiveBuffer) {
+    Log("<AXIP> OnDataAvailable: Datagram too long (" + std::to_string(std::max(waiting, count)) + "), discarded");
+  } else if (count == 0) {
+    Log("<AXIP> OnDataAvailable: Invalid Message, discarded");
+  } else if (count < 0) {
+    Log("<AXIP> OnDataAvailable: Invalid Frame Length (" + std::to_string(count) + ") Error(" +
+        std::to_string(sender->LastError()) + ") discarded");
+  } else {
+    return true;
+  }
+  DropIp(TDrop::BadLength);
+  return false;
+}
+
+void TForm1::OnDatagram(TCustomWSocket* listener, const char* bytes, size_t count, const sockaddr_in& from) {
+  try {
     std::string data;
-    if (!ReceiveChecked(sender, data)) return;
+    if (!Checked(bytes, count, from, data)) return;
     if (FMode == kModeDirect) {
       Deliver(FXNet[1].AGWPort, data);
     } else if (FMode == kModeCache) {
       DeliverCached(data);
     } else {
-      DeliverMapped(sender, data);
+      DeliverMapped(listener, data);
     }
   } catch (...) {
     Log("<AXIP> Exception on module OnDataAvailable");
   }
 }
 
-// Reads one datagram; true with the frame behind a port byte when it came
-// whole from an accepted sender and its FCS is right.
-bool TForm1::ReceiveChecked(TCustomWSocket* sender, std::string& data) {
-  // One byte more than a datagram may have tells a longer one apart.
-  char buffer[kReceiveBuffer + 1];
-  sockaddr_in from{};
-  int fromLength = sizeof from;
-  if (!FReady) {
-    Log("<AXIP> OnDataAvailable: Not Ready, Frame Discarded");
-    sender->ReceiveFrom(buffer, sizeof buffer, from, fromLength);
-    DropIp(TDrop::NotReady);
-    return false;
-  }
-  // The platform tells the whole length of the datagram waiting.
-  const int32_t waiting = sender->RcvdCount();
-  const int count = sender->ReceiveFrom(buffer, sizeof buffer, from, fromLength);
-  if (count > kReceiveBuffer) {
-    Log("<AXIP> OnDataAvailable: Datagram too long (" + std::to_string(std::max(waiting, count)) + "), discarded");
-    DropIp(TDrop::BadLength);
-    return false;
-  }
-  if (count == 0) {
-    Log("<AXIP> OnDataAvailable: Invalid Message, discarded");
-    DropIp(TDrop::BadLength);
-    return false;
-  }
-  if (count < 0) {
-    Log("<AXIP> OnDataAvailable: Invalid Frame Length (" + std::to_string(count) + ") Error(" +
-        std::to_string(sender->LastError()) + ") discarded");
-    DropIp(TDrop::BadLength);
-    return false;
-  }
+// True with the frame behind a port byte when the datagram came from an
+// accepted sender and its FCS is right.
+bool TForm1::Checked(const char* bytes, size_t count, const sockaddr_in& from, std::string& data) {
   if (!Accepted(from)) return false;
   if (Tracing(3)) {
     Log("<AXIP> OnDataAvailable: Frame from (" + wsock::InetNtoa(from.sin_addr.s_addr) + ":" +
             std::to_string(ntohs(from.sin_port)) + ") Len(" + std::to_string(count) + ")",
         3);
   }
-  if (FLog) FLog->DumpBuffer(4, buffer, static_cast<uint32_t>(count));
-  const uint16_t crc = FL2->CRC().ComputeCRC(buffer, static_cast<size_t>(count));
-  if (crc != TCRC::kResidue) {
+  if (FLog) FLog->DumpBuffer(4, bytes, static_cast<uint32_t>(count));
+  const uint16_t crc = FCRC.ComputeCRC(bytes, count);
+  // No one-byte datagram has the residue; the test keeps the cut below safe.
+  if (crc != TCRC::kResidue || count < 2) {
     Log("<AXIP> OnDataAvailable: Computed CRC(" + WordToHex(crc) + ") is wrong");
     DropIp(TDrop::BadCrc);
     return false;
   }
   if (Tracing(4)) Log("<AXIP> OnDataAvailable: Computed CRC(" + WordToHex(crc) + ") is OK", 4);
-  data = std::string(1, '\0') + std::string(buffer, static_cast<size_t>(count) - 2);
+  data.reserve(count - 1);
+  data.assign(1, '\0').append(bytes, count - 2);
   return true;
 }
 
@@ -181,7 +202,7 @@ void TForm1::DeliverCached(const std::string& data) {
   // The channel range from its first port the engine has, as far as
   // the engine's ports go; it keeps at most 16 whatever count it sent.
   const int64_t first = std::max(FRadioPort, int32_t{1});
-  const int64_t last = std::min({first + FChannels - 1, int64_t{FL2->PortCount()}, int64_t{kMaxPorts}});
+  const int64_t last = std::min({first + FChannels - 1, int64_t{FEngine->PortCount()}, int64_t{kMaxPorts}});
   for (int64_t i = first; i <= last; ++i) {
     Log("<AXIP> OnDataAvailable: Sending Frame thru Port(" + std::to_string(i) + ")", 3);
     Transmit(static_cast<int32_t>(i), data);
@@ -220,17 +241,39 @@ bool TForm1::Accepted(const sockaddr_in& from) {
 void TForm1::Deliver(int32_t port, const std::string& data) {
   if (Tracing(3)) Log("<AXIP> OnDataAvailable: Sending Info to AGWPE Port(" + std::to_string(port) + ")", 3);
   Dump(data, 4);
-  Transmit(port, data);
-  ShowActivity();
+  if (Transmit(port, data)) ShowActivity();
 }
 
-void TForm1::Transmit(int32_t port, const std::string& data) {
+bool TForm1::Transmit(int32_t port, const std::string& data) {
   if (Tracing(3)) Log(MonitorLine("I>R", port, data.substr(1)), 3);
-  if (FL2->SendKiss(port, data)) {
-    FCounters.Forwarded(FCounters.IpToRadio, data.size() - 1);
-  } else {
-    DropIp(TDrop::NoEngine);
+  return Transmitted(port, FEngine->SendRaw(port, data), data.size() - 1);
+}
+
+bool TForm1::Transmitted(int32_t port, TSendResult result, size_t bytes) {
+  switch (result) {
+    case TSendResult::Sent:
+      FCounters.Forwarded(FCounters.IpToRadio, bytes);
+      return true;
+    case TSendResult::LinkDown: DropIp(TDrop::NoEngine); break;
+    case TSendResult::LinkFull:
+      if (FFullLoggedAt < 0 || loop_.Now() - FFullLoggedAt >= 1000) {
+        FFullLoggedAt = loop_.Now();
+        Log(std::string("<AXIP> OnDataAvailable: ") + FEngine->Kind() + " link full, frames discarded");
+      }
+      DropIp(TDrop::EngineFull);
+      break;
+    case TSendResult::NoSuchPort:
+      if (std::find(FMissingPorts.begin(), FMissingPorts.end(), port) == FMissingPorts.end()) {
+        FMissingPorts.push_back(port);
+        Log("<AXIP> OnDataAvailable: Port(" + std::to_string(port) + ") not at the " + FEngine->Kind() +
+            " engine, frames for it discarded");
+      }
+      DropIp(TDrop::NoEnginePort);
+      break;
+    case TSendResult::TooLong: DropIp(TDrop::BadLength); break;
+    case TSendResult::Failed: DropIp(TDrop::SendFailed); break;
   }
+  return false;
 }
 
 void TForm1::OnInError(TCustomWSocket* sender) {
@@ -241,6 +284,9 @@ void TForm1::OnInError(TCustomWSocket* sender) {
   }
 }
 
-void TForm1::OnOutError(TCustomWSocket*) { Log("<AXIP> OnOutError"); }
+void TForm1::OnOutError(TCustomWSocket*) {
+  FOutFailed = true;
+  Log("<AXIP> OnOutError");
+}
 
 }  // namespace ovlar

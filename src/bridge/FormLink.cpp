@@ -10,7 +10,7 @@ void TForm1::ShowIcon(TrayIcon icon) {
   if (FIconAdded) desktop_.ModifyTrayIcon(icon);
 }
 
-void TForm1::AGWUp(TL2* sender) {
+void TForm1::AGWUp(TEngine* sender) {
   try {
     Log("<L2> Event <OnAGWUp> AGWPE(" + sender->CallSign() + ")");
   } catch (...) {
@@ -19,15 +19,15 @@ void TForm1::AGWUp(TL2* sender) {
 }
 
 void TForm1::LinkNotice(const std::string& state) {
-  if (!FTerminal || FDestroying || !FL2) return;
-  const std::string line = "ovlar: AGWPE " + FL2->Peer() + ": " + state;
+  if (!FTerminal || FDestroying || !FEngine) return;
+  const std::string line = std::string("ovlar: ") + FEngine->Kind() + " " + FEngine->Peer() + ": " + state;
   if (line == FLinkNotice) return;
   FLinkNotice = line;
   desktop_.Notice(line);
 }
 
 void TForm1::LinkLost(const char* event, const std::string& reason) {
-  Log(std::string("<L2> Event <") + event + "> AGWPE(" + (FL2 ? FL2->CallSign() : std::string()) + ")");
+  Log(std::string("<L2> Event <") + event + "> AGWPE(" + (FEngine ? FEngine->CallSign() : std::string()) + ")");
   FReady = false;
   FCounters.LinkDown(loop_.Now());
   ShowIcon(TrayIcon::XUnknown);
@@ -42,23 +42,23 @@ void TForm1::LinkLost(const char* event, const std::string& reason) {
                                                                : ", not retried (RECOVER is off)"));
 }
 
-void TForm1::AGWDown(TL2*) {
+void TForm1::AGWDown(TEngine*) {
   try {
-    LinkLost("OnAGWDown", FL2 ? FL2->ErrorText() : std::string("connection closed"));
+    LinkLost("OnAGWDown", FEngine ? FEngine->ErrorText() : std::string("connection closed"));
   } catch (...) {
     Log("<L2> Exception on module AGWDown");
   }
 }
 
-void TForm1::OnAGWError(TL2*) {
+void TForm1::OnAGWError(TEngine*) {
   try {
-    LinkLost("OnAGWError", FL2 ? FL2->ErrorText() : std::string("socket error"));
+    LinkLost("OnAGWError", FEngine ? FEngine->ErrorText() : std::string("socket error"));
   } catch (...) {
     Log("<L2> Exception on module OnAGWError");
   }
 }
 
-void TForm1::OnPort(TL2* sender) {
+void TForm1::OnPort(TEngine* sender) {
   try {
     Log("<L2> Event <OnPort> AGWPE(" + sender->CallSign() + ")");
     // Whoever saw the link fail sees it back; a first start says nothing.
@@ -66,13 +66,12 @@ void TForm1::OnPort(TL2* sender) {
     FReady = true;
     FCounters.LinkUp(loop_.Now());
     if (FIcon != TrayIcon::XOff) ShowIcon(TrayIcon::XOn);
-    if (FMode != kModeCache || !(sender->LoopbackFound() || FLearn)) return;
-    // Only 16 ports have heard lists, whatever count AGWPE reported.
+    if (FMode != kModeCache || !(sender->LoopbackPort() != 0 || FLearn)) return;
+    // Only 16 ports have heard lists, whatever count the engine reported.
     const int32_t ports = std::min(sender->PortCount(), int32_t{kMaxPorts});
     for (int32_t i = 1; i <= ports; ++i) {
       if (i == sender->LoopbackPort()) continue;
-      for (const std::string& heard : sender->Ports(i).Heard) {
-        if (heard.empty()) continue;
+      for (const std::string& heard : sender->Heard(i)) {
         std::string line = ReplaceChar(heard, '\t', " ");
         const std::string call = UpperText(NextWord(line));
         const std::string where = std::to_string(i) + ":" + call;
@@ -91,7 +90,7 @@ void TForm1::OnPort(TL2* sender) {
 void TForm1::RetryOut() {
   try {
     if (FRetryTimer) FRetryTimer->SetEnabled(false);
-    if (FL2) FL2->Open();
+    if (FEngine) FEngine->Open();
   } catch (...) {
     Log("<L2> Exception on module RetryOut");
   }

@@ -25,11 +25,13 @@ TWSocket& TKeptSockets::For(const std::string& address, int32_t port) {
   return socket;
 }
 
-void TKeptSockets::Send(const std::string& address, int32_t port, const std::string& datagram) {
+bool TKeptSockets::Send(const std::string& address, int32_t port, const std::string& datagram) {
   TWSocket& socket = For(address, port);
   // A failed Connect has already been reported through OnError.
-  if (socket.State() != wsConnected) return;
-  socket.Send(datagram.data(), static_cast<int>(datagram.size()));
+  if (socket.State() != wsConnected) return false;
+  // A datagram the system cannot take yet stays queued, in order, and goes
+  // with the next write notification.
+  return socket.Send(datagram.data(), static_cast<int>(datagram.size())) > 0;
 }
 
 }  // namespace ovlar

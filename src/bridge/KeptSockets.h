@@ -18,7 +18,9 @@ class TKeptSockets {
  public:
   TKeptSockets(EventLoop& loop, TCustomWSocket::TNotify onError) : loop_(loop), onError_(std::move(onError)) {}
 
-  void Send(const std::string& address, int32_t port, const std::string& datagram);
+  // False when the datagram did not leave (an error, reported through the
+  // error event, stopped it).
+  bool Send(const std::string& address, int32_t port, const std::string& datagram);
   // Closes and releases every socket.
   void Clear() { kept_.clear(); }
   size_t Count() const { return kept_.size(); }

@@ -1,24 +1,14 @@
 #include "bridge/Monitor.h"
 
 #include "bridge/Cache.h"
+#include "support/AX25Address.h"
 
 namespace ovlar {
 
 namespace {
 
-constexpr size_t kAddressSize = 7;
+constexpr size_t kAddressSize = kAX25AddressSize;
 constexpr size_t kMaxAddresses = 10;  // destination, source, eight digipeaters
-
-std::string Call(const std::string& frame, size_t at) {
-  std::string call;
-  for (size_t i = 0; i < 6; ++i) {
-    const char c = static_cast<char>(static_cast<uint8_t>(frame[at + i]) >> 1);
-    if (c == ' ') break;
-    call += c;
-  }
-  const int ssid = (static_cast<uint8_t>(frame[at + 6]) >> 1) & 0x0F;
-  return ssid == 0 ? call : call + "-" + std::to_string(ssid);
-}
 
 // Types the cache leaves unclassified still have names worth showing.
 std::string TypeName(uint8_t control) {
@@ -46,11 +36,11 @@ std::string MonitorLine(const char* direction, int32_t port, const std::string& 
   }
   const size_t control = count * kAddressSize;
   if (!ended || count < 2 || control >= frame.size()) return line + "malformed len " + std::to_string(frame.size());
-  line += Call(frame, kAddressSize) + ">" + Call(frame, 0);
+  line += AX25CallSign(frame, kAddressSize) + ">" + AX25CallSign(frame, 0);
   for (size_t i = 2; i < count; ++i) {
     // Appended, not summed: GCC 12 at -O3 takes the sum's insert for an
     // overlapping copy (a false -Wrestrict).
-    line.append(1, ',').append(Call(frame, i * kAddressSize));
+    line.append(1, ',').append(AX25CallSign(frame, i * kAddressSize));
     if (static_cast<uint8_t>(frame[i * kAddressSize + 6]) & 0x80) line += "*";
   }
   const auto ctl = static_cast<uint8_t>(frame[control]);
