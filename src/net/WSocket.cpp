@@ -643,6 +643,15 @@ void TCustomWSocket::Listen() {
     SocketError("socket");
     return;
   }
+  // Connections this server closed linger in TIME_WAIT on its port; without
+  // the option a restarted server could not bind it for a minute or more.
+  // On this platform it never lets two listeners share a port.
+  const int on = 1;
+  if (socketType_ == SocketType::Stream &&
+      wsock::SetOption(socket_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
+    SocketError("setsockopt(SO_REUSEADDR)");
+    return;
+  }
   if (wsock::Bind(socket_, remote_) != 0) {
     SocketError("Bind");
     // The state is still wsClosed here, so Close alone would keep the handle.
