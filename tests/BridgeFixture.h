@@ -39,35 +39,41 @@ inline std::string Ax25Frame(const std::string& to, int toSsid, const std::strin
 inline std::string WithFcs(const std::string& frame) { return TCRC().AppendFCS(frame); }
 
 // Host names as the test answers them, never the network: a name not set,
-// or set to "", fails as an unknown host would.
+// or set to "", fails as an unknown host would. The names live in shared
+// state, which a lookup thread keeps while it runs.
 class FakeHosts {
  public:
   void Set(const std::string& name, const std::string& dotted) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    names_[name] = dotted;
+    std::lock_guard<std::mutex> lock(names_->mutex);
+    names_->map[name] = dotted;
   }
-  // Runs on the resolver's worker thread.
-  LookupResult Lookup(const std::string& name) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    LookupResult result;
-    auto it = names_.find(name);
-    if (it == names_.end() || it->second.empty()) {
-      result.error = 11001;
-    } else {
-      result.addresses.push_back(inet_addr(it->second.c_str()));
-    }
-    return result;
+  // The lookup for the resolver; runs on its lookup threads.
+  AsyncResolver::HostLookup Lookup() const {
+    return [names = names_](const std::string& name) {
+      std::lock_guard<std::mutex> lock(names->mutex);
+      LookupResult result;
+      auto it = names->map.find(name);
+      if (it == names->map.end() || it->second.empty()) {
+        result.error = 11001;
+      } else {
+        result.addresses.push_back(inet_addr(it->second.c_str()));
+      }
+      return result;
+    };
   }
 
  private:
-  std::mutex mutex_;
-  std::map<std::string, std::string> names_;
+  struct Names {
+    std::mutex mutex;
+    std::map<std::string, std::string> map;
+  };
+  std::shared_ptr<Names> names_ = std::make_shared<Names>();
 };
 
 class BridgeFixture : public ::testing::Test {
  protected:
   BridgeFixture() {
-    loop_.Resolver().SetHostLookup([this](const std::string& name) { return hosts_.Lookup(name); });
+    loop_.Resolver().SetHostLookup(hosts_.Lookup());
   }
   ~BridgeFixture() override { form_.reset(); }
 
@@ -122,7 +128,7 @@ class BridgeFixture : public ::testing::Test {
   }
 
   ScratchDir dir_;
-  FakeHosts hosts_;  // before the loop: its resolver's worker asks it
+  FakeHosts hosts_;
   ManualClock clock_;
   EventLoop loop_{&clock_};
   FakeDesktop desktop_;

@@ -3,13 +3,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "SocketTestUtil.h"
 #include "platform/EventLoop.h"
 #include "platform/Timer.h"
 
@@ -261,6 +265,82 @@ TEST(LoopNesting, ATurnInsideATurnStopsADebugBuildUnlessAllowed) {
   EXPECT_DEATH(loop.RunOnce(0), "NestedTurns");
 }
 #endif
+
+// A lookup that waits until the test opens it, or 20 s at most, so a
+// resolver that waited for it shows as a slow failure, not a hang. Shared
+// with the lookup thread, which may outlive the loop.
+struct Gate {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool open = false;
+  bool entered = false;
+  bool returned = false;
+  void Open() {
+    std::lock_guard<std::mutex> lock(mutex);
+    open = true;
+    changed.notify_all();
+  }
+  bool Returned() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return returned;
+  }
+  bool WaitEntered() {
+    std::unique_lock<std::mutex> lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(20), [&] { return entered; });
+  }
+  static AsyncResolver::HostLookup SlowFor(const std::shared_ptr<Gate>& gate, const std::string& slow) {
+    return [gate, slow](const std::string& name) {
+      LookupResult result;
+      result.addresses.push_back(name == slow ? 0x01010101 : 0x02020202);
+      if (name != slow) return result;
+      std::unique_lock<std::mutex> lock(gate->mutex);
+      gate->entered = true;
+      gate->changed.notify_all();
+      gate->changed.wait_for(lock, std::chrono::seconds(20), [&] { return gate->open; });
+      gate->returned = true;
+      return result;
+    };
+  }
+};
+
+TEST_F(LoopTest, ASlowLookupHoldsBackNoOtherAndTimesOutAsFailed) {
+  auto gate = std::make_shared<Gate>();
+  loop_.Resolver().SetHostLookup(Gate::SlowFor(gate, "slow.test"));
+  auto answer = [this](const std::string& name) {
+    return [this, name](AsyncResolver::Handle, const LookupResult& r) {
+      fired_.push_back(name + ":" + std::to_string(r.error) + ":" + std::to_string(r.addresses.size()));
+    };
+  };
+  loop_.Resolver().Start(AsyncResolver::Kind::Host, "slow.test", "", answer("slow"));
+  loop_.Resolver().Start(AsyncResolver::Kind::Host, "fast.test", "", answer("fast"));
+  ASSERT_TRUE(test::RunUntil(loop_, [&] { return !fired_.empty(); }));
+  EXPECT_EQ(fired_, std::vector<std::string>{"fast:0:1"});
+  Advance(AsyncResolver::kTimeoutMs - 1);
+  EXPECT_EQ(fired_.size(), 1u);
+  Advance(1);
+  EXPECT_EQ(fired_, (std::vector<std::string>{"fast:0:1", "slow:11002:0"}));
+  // The late answer finds no one waiting for it.
+  gate->Open();
+  ASSERT_TRUE(test::RunUntil(loop_, [&] { return gate->Returned(); }));
+  test::Settle(loop_);
+  EXPECT_EQ(fired_.size(), 2u);
+}
+
+TEST(LoopResolver, TheLoopGoesWithoutWaitingForALookupInFlight) {
+  auto gate = std::make_shared<Gate>();
+  auto loop = std::make_unique<EventLoop>();
+  loop->Resolver().SetHostLookup(Gate::SlowFor(gate, "slow.test"));
+  bool answered = false;
+  loop->Resolver().Start(AsyncResolver::Kind::Host, "slow.test", "",
+                         [&](AsyncResolver::Handle, const LookupResult&) { answered = true; });
+  ASSERT_TRUE(gate->WaitEntered());
+  loop.reset();
+  EXPECT_FALSE(gate->Returned());
+  gate->Open();
+  for (int i = 0; i < 2000 && !gate->Returned(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(gate->Returned());
+  EXPECT_FALSE(answered);
+}
 
 TEST(LoopSignals, TerminationSignalArrivesAsAnEvent) {
   EventLoop loop;

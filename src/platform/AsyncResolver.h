@@ -1,15 +1,16 @@
-// Background host and service lookups. The blocking lookups run on one
-// worker thread; each completion is delivered on the event-loop thread,
-// matched to its request, unless the request was cancelled before. Owned
-// by the EventLoop; Start and Cancel are for the loop thread only.
+// Background host and service lookups. Each lookup runs on a thread of its
+// own, up to kThreads at once (more wait their turn), so a slow name never
+// holds back another. Each completion is delivered on the event-loop thread,
+// matched to its request, unless the request was cancelled before; a lookup
+// still out after kTimeoutMs is answered WSATRY_AGAIN and its late answer
+// dropped. Destruction never waits for a lookup in flight: the threads hold
+// only the shared state, never the resolver, and post nothing once it is
+// gone. Owned by the EventLoop; Start and Cancel are for the loop thread only.
 #pragma once
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -17,6 +18,8 @@ namespace ovlar {
 
 class EventLoop;
 
+// What a lookup found; fields are added for new kinds of answer, so
+// callers read the ones they know and ignore the rest.
 struct LookupResult {
   int error = 0;                       // Windows Sockets number, 0 on success
   std::vector<uint32_t> addresses;     // IPv4, network order (forward lookups)
@@ -31,8 +34,13 @@ class AsyncResolver {
   using Done = std::function<void(Handle, const LookupResult&)>;
   using HostLookup = std::function<LookupResult(const std::string& name)>;
 
-  explicit AsyncResolver(EventLoop& loop) : loop_(loop) {}
+  static constexpr int kThreads = 8;
+  static constexpr int64_t kTimeoutMs = 10000;
+
+  explicit AsyncResolver(EventLoop& loop);
   ~AsyncResolver();
+  AsyncResolver(const AsyncResolver&) = delete;
+  AsyncResolver& operator=(const AsyncResolver&) = delete;
 
   // Host: text is a name. Address: text is a dotted quad. Service: text is
   // a service name looked up for protocol `proto` (any when empty).
@@ -41,8 +49,9 @@ class AsyncResolver {
   bool Cancel(Handle handle);
 
   // Takes the place of the system's host lookup (LookupHost) for the
-  // background lookups, so that tests control the answers; it runs on the
-  // worker thread. An empty function restores the system's.
+  // background lookups, so that tests control the answers. It runs on a
+  // lookup thread, possibly after the resolver and its loop are gone, so it
+  // must own what it uses. An empty function restores the system's.
   void SetHostLookup(HostLookup lookup);
 
   // The blocking lookups themselves, also used directly by blocking callers.
@@ -50,24 +59,19 @@ class AsyncResolver {
   static LookupResult LookupAddress(const std::string& dotted);
   static LookupResult LookupService(const std::string& name, const std::string& proto);
 
+  struct Shared;
+
  private:
-  struct Job {
-    Handle handle;
-    Kind kind;
-    std::string text;
-    std::string proto;
+  struct Pending {
+    Done done;
+    uint64_t timer;
   };
-  void Work();
+  void Deliver(Handle handle, const LookupResult& result);
 
   EventLoop& loop_;
   Handle next_ = 1;
-  std::unordered_map<Handle, Done> pending_;  // loop thread only
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<Job> jobs_;
-  bool stopping_ = false;
-  HostLookup hostLookup_;  // guarded by mutex_
-  std::thread worker_;
+  std::unordered_map<Handle, Pending> pending_;  // loop thread only
+  std::shared_ptr<Shared> shared_;
 };
 
 }  // namespace ovlar

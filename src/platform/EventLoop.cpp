@@ -26,7 +26,7 @@ EventLoop::EventLoop(Clock* clock, std::unique_ptr<Poller> poller)
       clock_(clock ? clock : ownClock_.get()),
       poller_(poller ? std::move(poller) : Poller::Create()),
       now_(clock_->NowMs()) {
-  // Without it, work posted from the resolver's thread would never wake the loop.
+  // Without it, work posted from the resolver's threads would never wake the loop.
   wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (wakeFd_ < 0) RaiseErrno("eventfd");
   WatchFd(wakeFd_, true, false, [this](const PollEvent&) { DrainWakeups(); });

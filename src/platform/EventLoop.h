@@ -151,7 +151,7 @@ class EventLoop {
   std::deque<Callback> foreign_;
   int signalFd_ = -1;
   std::function<void(int)> signalHandler_;
-  // Last member: its worker posts to the loop until it is joined.
+  // Last member: it stops its lookup threads' posts before the loop goes.
   std::unique_ptr<AsyncResolver> resolver_;
 };
 
