@@ -7,7 +7,7 @@ run=(build-essential cmake qt6-base-dev xdg-utils)
 test=(
   "${run[@]}" libgtest-dev libgmock-dev
   direwolf ax25-apps socat iproute2
-  xvfb xdotool trayer x11-utils imagemagick
+  xvfb xdotool trayer x11-utils imagemagick chromium
   microsocks dante-server libio-socket-socks-perl
   dpkg-dev adduser systemd man-db
 )

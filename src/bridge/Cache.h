@@ -7,6 +7,7 @@
 // Event-loop thread only.
 #pragma once
 #include <cstdint>
+#include <ctime>
 #include <list>
 #include <string>
 #include <unordered_map>
@@ -18,6 +19,7 @@ struct TCache {
   int32_t HeardPort = 0;
   std::string Station;
   uint8_t Fixed = 0;
+  std::time_t Heard = 0;  // wall clock: entered, or last heard when learned
 };
 
 class TCacheList {
@@ -28,6 +30,8 @@ class TCacheList {
   bool Empty() const { return entries_.empty(); }
   size_t Size() const { return entries_.size(); }
   const TCache& Head() const { return entries_.front(); }
+  // Every entry, in insertion order.
+  const std::list<TCache>& Entries() const { return entries_; }
   // The entry (station, port), or nullptr. Finding a learned entry counts
   // as hearing its station again.
   TCache* Find(const std::string& station, int32_t port);

@@ -12,6 +12,10 @@ const char* const kDropTexts[kDropReasons] = {"not ready",        "port out of r
                                               "send failed",      "engine link full",
                                               "port not at the engine"};
 
+const char* const kDropLabels[kDropReasons] = {"not_ready",    "not_mapped", "bad_crc",     "bad_length",
+                                               "not_accepted", "no_engine",  "send_failed", "engine_full",
+                                               "no_engine_port"};
+
 std::string WallTime(std::time_t t) {
   if (t == 0) return "never";
   std::tm local{};
@@ -29,6 +33,7 @@ std::string Totals(const char* name, const TDirection& d) {
 }  // namespace
 
 const char* DropText(TDrop reason) { return kDropTexts[static_cast<size_t>(reason)]; }
+const char* DropLabel(TDrop reason) { return kDropLabels[static_cast<size_t>(reason)]; }
 
 std::string DurationText(int64_t ms) {
   const int64_t minutes = ms < 0 ? 0 : ms / 60000;

@@ -49,6 +49,8 @@ class TCounters {
   void LinkUp(int64_t nowMs);
   void LinkDown(int64_t nowMs);
   bool IsLinkUp() const { return linkUp_; }
+  // Loop milliseconds of the link's last change, or of the start.
+  int64_t LinkSince() const { return linkSince_; }
 
   // The "Status:" line with the totals, then one line per drop reason
   // that happened.
@@ -67,5 +69,7 @@ class TCounters {
 std::string DurationText(int64_t ms);
 // The drop reason as the Status lines name it.
 const char* DropText(TDrop reason);
+// The drop reason as a metric label value names it (snake case).
+const char* DropLabel(TDrop reason);
 
 }  // namespace ovlar

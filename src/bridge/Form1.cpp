@@ -75,6 +75,7 @@ void TForm1::FormCreate() {
       ExitClick();
       return;
     }
+    if (!CreateStatusServer()) return;
     CreateDesktopObjects();
   } catch (...) {
     Log("Create: Exception");
@@ -114,6 +115,8 @@ void TForm1::ReadSettings(const IniFile& ini, TStartupFaults& faults, std::vecto
   FRadioPort = faults.Number(ini, "XNET", "RADIOPORT", 1);
   FChannels = faults.Number(ini, "XNET", "CHANNELS", 1);
   FKeepSocket = SwitchOn(ini.ReadString("XNET", "KEEPSOCKET", "NO"));
+  FStatusPort = faults.Number(ini, "STATUS", "PORT", 0, maxPort);
+  FStatusAddress = ini.ReadString("STATUS", "ADDRESS", "127.0.0.1");
   routes = ini.ReadSectionValues("ROUTES");
   ports = ini.ReadSectionValues("XNET.PORT");
 }
@@ -128,6 +131,9 @@ void TForm1::CheckAddresses(TStartupFaults& faults) const {
   // A name that fails to resolve may resolve later; one that cannot exist never will.
   if (!IsHostText(FXNetAddress)) {
     faults.Fault(TStartupFaults::Line("XNET", "ADDRESS", FXNetAddress, "is neither an IPv4 address nor a host name"));
+  }
+  if (FStatusPort != 0 && wsock::InetAddr(FStatusAddress) == INADDR_NONE) {
+    faults.Fault(TStartupFaults::Line("STATUS", "ADDRESS", FStatusAddress, "is not an IPv4 address"));
   }
 }
 
@@ -156,6 +162,11 @@ void TForm1::WriteParameters() {
     Log(Param("PORT:") + std::to_string(FXNetPort));
     Log(Param("RADIOPORT") + std::to_string(FRadioPort));
     Log(Param("CHANNELS") + std::to_string(FChannels));
+  }
+  if (FStatusPort != 0) {
+    Log("  Status");
+    Log(Param("ADDRESS:") + FStatusAddress);
+    Log(Param("PORT:") + std::to_string(FStatusPort));
   }
 }
 
@@ -351,6 +362,10 @@ void TForm1::FormDestroy() {
       StatusReport();
     }
     Log("Destroy: Shut-Down Requested");
+    if (FStatus) {
+      FStatus.reset();
+      Log("Destroy: Status Page Closed");
+    }
     if (FEngine) {
       FEngine->Close();
       FL2 = nullptr;

@@ -21,9 +21,11 @@
 #include "bridge/Cache.h"
 #include "bridge/ConfigLines.h"
 #include "bridge/Counters.h"
+#include "bridge/HeardList.h"
 #include "bridge/KeptSockets.h"
 #include "bridge/HostNames.h"
 #include "bridge/StartupFaults.h"
+#include "bridge/StatusServer.h"
 #include "net/WSocket.h"
 #include "platform/Desktop.h"
 #include "platform/EventLoop.h"
@@ -92,6 +94,9 @@ class TForm1 {
   bool Learn() const { return FLearn; }
   const TAcceptList& Accept() const { return FAcceptList; }
   const TCounters& Counters() const { return FCounters; }
+  const THeardList& Heard() const { return FHeard; }
+  // The status page's server; null without [STATUS] PORT.
+  const TStatusServer* StatusServer() const { return FStatus.get(); }
   // Whether the link's failures and its coming back are told on stderr;
   // on when stderr is a terminal.
   void SetTerminal(bool on) { FTerminal = on; }
@@ -126,6 +131,11 @@ class TForm1 {
   void CreateUDPClient();
   void CreateHostNames();
   void CreateStatusTimers();
+  // [STATUS]: the status page's server, when a port is set; false when it
+  // could not listen, after StartFailed.
+  bool CreateStatusServer();
+  // A forwarded frame's source station, for the heard list.
+  void HeardFrame(THeardDirection direction, int32_t port, const std::string& frame);
   void ShowTip();
   void DropRadio(TDrop reason) { FCounters.Dropped(FCounters.RadioToIp, reason); }
   void DropIp(TDrop reason) { FCounters.Dropped(FCounters.IpToRadio, reason); }
@@ -200,6 +210,8 @@ class TForm1 {
   int32_t FRadioPort = 1;
   int32_t FChannels = 1;
   bool FKeepSocket = false;
+  std::string FStatusAddress;
+  int32_t FStatusPort = 0;  // 0: no status page
   int32_t FTrace = 0;
   int32_t FLogSize = 10240;  // kilobytes; 0: no limit
   std::string FLogFile;
@@ -211,6 +223,7 @@ class TForm1 {
   bool FIconAdded = false;
   TAcceptList FAcceptList;
   TCounters FCounters{loop_.Now()};
+  THeardList FHeard;
   // Set by OnOutError: the datagram being sent did not leave.
   bool FOutFailed = false;
   // When "engine link full" was last logged, and the ports already named
@@ -240,6 +253,8 @@ class TForm1 {
   TL2* FL2 = nullptr;
   // The listener of each entry; they live until the process ends.
   std::array<std::unique_ptr<TWSocket>, kXNetEntries + 1> FSockets;
+  // Reads the counters, the heard list and the cache above.
+  std::unique_ptr<TStatusServer> FStatus;
 };
 
 }  // namespace ovlar

@@ -1,5 +1,7 @@
 // The callsign route cache as the forwarding paths use it: learning the
 // stations heard on each radio port, and choosing the port for a frame.
+#include <ctime>
+
 #include "bridge/Form1.h"
 #include "support/AX25Address.h"
 #include "support/HexStr.h"
@@ -112,10 +114,14 @@ TCache* TForm1::Isrt(int32_t port, const std::string& call, uint8_t fixed) {
     const std::string where = "Isrt: Call(" + std::to_string(port) + ":" + call + ")";
     if (TCache* hit = FCache.Find(call, port)) {
       Log(where + " Cache HIT", 4);
+      if (hit->Fixed == 0) hit->Heard = std::time(nullptr);
       return hit;
     }
     TCache* entry = FCache.Append(port, call, fixed);
-    if (entry) Log(where + " Cache ISRT", 4);
+    if (entry) {
+      entry->Heard = std::time(nullptr);
+      Log(where + " Cache ISRT", 4);
+    }
     return entry;
   } catch (...) {
     Log("<L2> Isrt: Exception on module Isrt");

@@ -57,19 +57,21 @@ void TForm1::OnKissBefore(TEngine*, int32_t port, const std::string& data) {
     if (Tracing(4)) Log("<AXIP> Send: CRC Computed for Frame(" + WordToHex(FcsOf(datagram)) + ")", 4);
     if (FMode != kModeMap) {
       Log("<AXIP> Sending DIRECT/CACHE", 4);
-      SendDatagram(datagram, FXNetPort);
+      if (SendDatagram(datagram, FXNetPort)) HeardFrame(THeardDirection::RadioToIp, port, frame);
       return;
     }
     bool delivered = false;
+    bool sent = false;
     for (int i = 1; i <= kXNetEntries && FXNet[i].AGWPort != 0; ++i) {
       if (FXNet[i].AGWPort != port) continue;
       Log("<AXIP> Sending Frame Len(" + std::to_string(datagram.size()) + ") to (" + FXNetAddress + ":" +
               std::to_string(FXNet[i].RemoteUDP) + ")",
           3);
       Log("<AXIP> Sending MAP", 4);
-      SendDatagram(datagram, FXNet[i].RemoteUDP);
+      sent = SendDatagram(datagram, FXNet[i].RemoteUDP) || sent;
       delivered = true;
     }
+    if (sent) HeardFrame(THeardDirection::RadioToIp, port, frame);
     if (!delivered) {
       Log("<AXIP> Frame not delivered, destination port not mapped", 4);
       DropRadio(TDrop::NotMapped);
@@ -246,7 +248,9 @@ void TForm1::Deliver(int32_t port, const std::string& data) {
 
 bool TForm1::Transmit(int32_t port, const std::string& data) {
   if (Tracing(3)) Log(MonitorLine("I>R", port, data.substr(1)), 3);
-  return Transmitted(port, FEngine->SendRaw(port, data), data.size() - 1);
+  if (!Transmitted(port, FEngine->SendRaw(port, data), data.size() - 1)) return false;
+  HeardFrame(THeardDirection::IpToRadio, port, data.substr(1));
+  return true;
 }
 
 bool TForm1::Transmitted(int32_t port, TSendResult result, size_t bytes) {
