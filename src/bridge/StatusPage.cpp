@@ -107,7 +107,8 @@ const char* const kStyle =
     "main>section{margin-bottom:12px}"
     ".scroll{overflow-x:auto}"
     "table{border-collapse:collapse;width:100%}"
-    "th,td{padding:4px 6px;text-align:left;border-bottom:1px solid var(--line);white-space:nowrap}"
+    "th,td{padding:4px 6px;text-align:left;border-bottom:1px solid var(--line)}"
+    ".scroll th,.scroll td,td.n{white-space:nowrap}"
     "th{font-weight:600;color:var(--muted)}"
     ".n{text-align:right;font-variant-numeric:tabular-nums}"
     "td.why{padding-left:18px;color:var(--muted)}"
@@ -138,7 +139,12 @@ std::string DirectionSection(const TStatusView& v, const TNamedDirection& d) {
   std::string html = "<section id=\"" + id + "\"><h2>" + d.text + "</h2><table>" +
                      Row("frames forwarded", std::to_string(d.figures->Forwarded), id + "_frames") +
                      Row("bytes", std::to_string(d.figures->Bytes), id + "_bytes") +
-                     Row("last frame", WhenCell(v, d.figures->LastFrame), id + "_last") +
+                     Row("last frame",
+                         d.figures->LastFrame == 0
+                             ? std::string("never")
+                             : LocalTime(d.figures->LastFrame) + "<br><small class=\"muted\">" +
+                                   AgeText(v.Now, d.figures->LastFrame) + " ago</small>",
+                         id + "_last") +
                      Row("dropped", std::to_string(d.figures->Dropped()), id + "_dropped");
   // The reasons that happened; the metrics and the JSON name all of them.
   for (size_t r = 0; r < kDropReasons; ++r) {
