@@ -70,6 +70,9 @@ TEST(HttpRequestTest, HeadIsBoundedAndWhatFollowsItIsLeft) {
   THttpRequest large;
   for (int i = 0; i < 100; ++i) large.Feed(over.data(), over.size());
   EXPECT_EQ(large.State(), TState::TooLarge);
+  THttpRequest unended;
+  EXPECT_EQ(unended.Feed(over.data(), THttpRequest::kMaxHead), THttpRequest::kMaxHead);
+  EXPECT_EQ(unended.State(), TState::TooLarge) << "decided at the limit, not a byte later";
 
   THttpRequest endless;
   const std::string flood(1 << 20, 'a');

@@ -34,21 +34,20 @@ bool Visible(const std::string& text) {
 size_t THttpRequest::Feed(const char* data, size_t length) {
   size_t used = 0;
   while (used < length && state_ == TState::Reading) {
-    if (taken_ >= maxHead_) {
-      state_ = TState::TooLarge;
-      break;
-    }
     const size_t room = std::min(length - used, maxHead_ - taken_);
     const void* end = std::memchr(data + used, '\n', room);
     const size_t n = end ? static_cast<size_t>(static_cast<const char*>(end) - (data + used)) + 1 : room;
     line_.append(data + used, n);
     used += n;
     taken_ += n;
-    if (!end) continue;
-    line_.pop_back();
-    if (!line_.empty() && line_.back() == '\r') line_.pop_back();
-    Line(line_);
-    line_.clear();
+    if (end) {
+      line_.pop_back();
+      if (!line_.empty() && line_.back() == '\r') line_.pop_back();
+      Line(line_);
+      line_.clear();
+    }
+    // Decided at the limit: a head that has not ended there never will.
+    if (state_ == TState::Reading && taken_ >= maxHead_) state_ = TState::TooLarge;
   }
   return used;
 }
