@@ -83,10 +83,11 @@ void THttpServer::OnSessionAvailable() {
 }
 
 bool THttpServer::MakeRoom() {
-  // The list is in order of arrival: the first one still reading is the
-  // oldest idle one.
+  // The list is in order of arrival: the first one that is not writing a
+  // response (still reading its request, or answered and waiting for the
+  // client to close) is the oldest idle one.
   for (auto it = connections_.begin(); it != connections_.end(); ++it) {
-    if (it->Phase == TPhase::Reading) {
+    if (it->Phase != TPhase::Writing) {
       Drop(it);
       return true;
     }
