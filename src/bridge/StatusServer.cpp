@@ -43,11 +43,21 @@ TStatusView TStatusServer::View() const {
   return v;
 }
 
-THttpReply TStatusServer::Answer(const THttpRequest& request) const {
+const std::string& TStatusServer::Document(size_t which, std::string (*make)(const TStatusView&)) {
+  TDocument& d = documents_.at(which);
+  if (!d.Made || loop_.Now() - d.MadeAt >= kDocumentMs) {
+    d.Body = make(View());
+    d.MadeAt = loop_.Now();
+    d.Made = true;
+  }
+  return d.Body;
+}
+
+THttpReply TStatusServer::Answer(const THttpRequest& request) {
   const std::string& path = request.Path();
-  if (path == "/") return {200, "text/html; charset=utf-8", StatusHtml(View()), kPagePolicy};
-  if (path == "/metrics") return {200, "text/plain; version=0.0.4; charset=utf-8", StatusMetrics(View()), {}};
-  if (path == "/status.json") return {200, "application/json", StatusJson(View()), {}};
+  if (path == "/") return {200, "text/html; charset=utf-8", Document(0, &StatusHtml), kPagePolicy};
+  if (path == "/metrics") return {200, "text/plain; version=0.0.4; charset=utf-8", Document(1, &StatusMetrics), {}};
+  if (path == "/status.json") return {200, "application/json", Document(2, &StatusJson), {}};
   return {404, "text/plain; charset=utf-8", "404 Not Found: this station serves /, /metrics and /status.json\n", {}};
 }
 

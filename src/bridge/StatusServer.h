@@ -1,8 +1,11 @@
 // The bridge's status page: GET / (the page), /metrics and /status.json,
 // made from the bridge's counters, heard list and route cache at each
-// request, served on the event loop by THttpServer. Owned by TForm1, which
-// owns what it reads and outlives it; event-loop thread only.
+// request, served on the event loop by THttpServer. Each document is made
+// at most once a second and served from there in between, so that clients,
+// however many, cost the loop a bounded share. Owned by TForm1, which owns
+// what it reads and outlives it; event-loop thread only.
 #pragma once
+#include <array>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -35,13 +38,23 @@ class TStatusServer {
   const THttpServer& Server() const { return server_; }
 
  private:
-  THttpReply Answer(const THttpRequest& request) const;
+  static constexpr int64_t kDocumentMs = 1000;
+  struct TDocument {
+    int64_t MadeAt = 0;
+    bool Made = false;
+    std::string Body;
+  };
+
+  THttpReply Answer(const THttpRequest& request);
+  // The document, made anew when it is older than kDocumentMs.
+  const std::string& Document(size_t which, std::string (*make)(const TStatusView&));
   TStatusView View() const;
 
   EventLoop& loop_;
   TSources sources_;
   std::time_t started_;
   int64_t startMs_;
+  std::array<TDocument, 3> documents_;
   THttpServer server_;
 };
 
