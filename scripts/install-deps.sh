@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what Ovlar needs on Debian 12: `run` to build and run it, `test`
 # to build it and pass every test (the peers, the display tools, the
-# package tools). Run as root, or as a user with sudo.
+# package tools, clang with libFuzzer and llvm-symbolizer for the fuzz
+# targets). Run as root, or as a user with sudo.
 set -euo pipefail
 run=(build-essential cmake qt6-base-dev xdg-utils)
 test=(
@@ -10,6 +11,7 @@ test=(
   xvfb xdotool trayer x11-utils imagemagick chromium
   microsocks dante-server libio-socket-socks-perl
   dpkg-dev adduser systemd man-db
+  clang libclang-rt-14-dev llvm
 )
 case "${1:-}" in
   run) packages=("${run[@]}") ;;
