@@ -171,14 +171,19 @@ void TForm1::WriteParameters() {
 }
 
 void TForm1::CreateL2() {
-  auto engine = std::make_unique<TAGWEngine>(loop_);
-  FL2 = &engine->L2();
-  FEngine = std::move(engine);
+  FEngine = EngineFactory ? EngineFactory(loop_) : CreateAGWEngine();
   FEngine->FOnUp = [this](TEngine* s) { AGWUp(s); };
   FEngine->FOnDown = [this](TEngine* s) { AGWDown(s); };
   FEngine->FOnError = [this](TEngine* s) { OnAGWError(s); };
   FEngine->FOnPorts = [this](TEngine* s) { OnPort(s); };
   FEngine->FOnHeard = [this](TEngine* s, int32_t port, const std::string& data) { OnKissBefore(s, port, data); };
+  FEngine->Open();
+  Log("<Create> L2 Object Created");
+}
+
+std::unique_ptr<TEngine> TForm1::CreateAGWEngine() {
+  auto engine = std::make_unique<TAGWEngine>(loop_);
+  FL2 = &engine->L2();
   FL2->Logger = FLog.get();
   FL2->SetCallSign("OVLAR-0");
   if (!FAGWHostName.empty()) FL2->HostName = FAGWHostName;
@@ -189,8 +194,7 @@ void TForm1::CreateL2() {
   FL2->PollPorts = true;
   FL2->User = FAGWLogin;
   FL2->Password = FAGWPassword;
-  FEngine->Open();
-  Log("<Create> L2 Object Created");
+  return engine;
 }
 
 void TForm1::CreateUDPClient() {

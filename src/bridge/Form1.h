@@ -8,6 +8,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,6 +48,10 @@ class TForm1 {
   ~TForm1();  // FormDestroy; the members' order takes down what it left
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
+
+  // Set before FormCreate, the engine start-up uses in place of the AGWPE
+  // client it would configure: a stand-in for tests and fuzzing.
+  std::function<std::unique_ptr<TEngine>(EventLoop& loop)> EngineFactory;
 
   // The whole start-up. A setting or listener that leaves the bridge unable
   // to work ends it as the MAP configuration error does: one line on stderr
@@ -128,6 +133,7 @@ class TForm1 {
                  const std::string& value);
   void WriteParameters();
   void CreateL2();
+  std::unique_ptr<TEngine> CreateAGWEngine();
   void CreateUDPClient();
   void CreateHostNames();
   void CreateStatusTimers();
