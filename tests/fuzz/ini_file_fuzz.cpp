@@ -22,7 +22,7 @@
 namespace ovlar {
 namespace {
 
-const char* const kSections[] = {"OVLAR", "AGW", "XNET", "ROUTES", "XNET.PORT"};
+const char* const kSections[] = {"OVLAR", "AGW", "XNET", "ROUTES", "XNET.PORT", "STATUS"};
 
 std::string KeyOf(const std::string& line) {
   std::string rest = line;
