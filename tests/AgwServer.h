@@ -2,10 +2,13 @@
 // loop: it accepts clients, cuts what they send into frames, and sends
 // whatever frames or raw bytes a test gives it.
 #pragma once
+#include <linux/sockios.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -132,6 +135,21 @@ class AgwServer {
       if (n <= 0) return;
       done += static_cast<size_t>(n);
     }
+  }
+  // All of the bytes, however long the client takes to make room: the loop
+  // turns meanwhile, so that a client on it reads.
+  void SendAll(const std::string& bytes) {
+    for (size_t done = 0; done < bytes.size() && client_ >= 0;) {
+      const ssize_t n = send(client_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+      if (n < 0 && errno != EAGAIN) return;
+      if (n > 0) done += static_cast<size_t>(n);
+      if (n < 0) loop_.RunOnce(10);
+    }
+  }
+  // Until everything sent has reached the client, which a reset would drop.
+  void WaitDelivered() {
+    int unsent = 0;
+    while (client_ >= 0 && ioctl(client_, SIOCOUTQ, &unsent) == 0 && unsent > 0) loop_.RunOnce(10);
   }
   void Send(uint8_t port, char kind, const std::string& data, const std::string& from = "",
             const std::string& to = "", uint8_t pid = 0) const {

@@ -292,6 +292,36 @@ TEST_F(TL2Test, LinkEventsAndReconnectAfterAReset) {
   EXPECT_EQ(events_.back(), "down");
 }
 
+// What the engine wrote before it closed or reset is decoded whole, and
+// only then is the link lost.
+TEST_F(TL2Test, FramesWrittenJustBeforeTheEngineClosesAreAllDecoded) {
+  log_.TraceLevel = 1;
+  struct Case {
+    int frames;
+    bool reset;
+  };
+  for (const Case c : {Case{1, false}, Case{100, false}, Case{5000, false}, Case{1, true}, Case{100, true},
+                       Case{5000, true}}) {
+    SCOPED_TRACE(std::to_string(c.frames) + (c.reset ? " then a reset" : " then a close"));
+    AgwServer server(loop_);
+    Lines kisses;
+    std::string lost;
+    l2_.FOnKiss = [&](TL2*, uint8_t, const std::string& data) { kisses.push_back(data); };
+    l2_.FOnAGWDown = [&](TL2*) { lost = "down after " + std::to_string(kisses.size()); };
+    l2_.FOnAGWError = [&](TL2*) { lost = "error after " + std::to_string(kisses.size()); };
+    Connect(server);
+    std::string burst;
+    for (int i = 0; i < c.frames; ++i) burst += AgwBytes(0, 'K', std::string(1, '\0') + "frame " + std::to_string(i));
+    server.SendAll(burst);
+    if (c.reset) server.WaitDelivered();
+    server.Drop(c.reset);
+    ASSERT_TRUE(RunUntil(loop_, [&] { return !lost.empty(); }));
+    EXPECT_EQ(lost, (c.reset ? "error after " : "down after ") + std::to_string(c.frames));
+    ASSERT_EQ(kisses.size(), static_cast<size_t>(c.frames));
+    EXPECT_EQ(kisses.back(), std::string(1, '\0') + "frame " + std::to_string(c.frames - 1));
+  }
+}
+
 TEST_F(TL2Test, RefusedConnectionIsAnErrorAndOpenTriesAgain) {
   uint16_t port;
   {

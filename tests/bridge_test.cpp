@@ -733,6 +733,54 @@ TEST_F(KeptBridge, OneSourcePortBothWaysThroughTheNodesAbsenceUntilShutdown) {
   EXPECT_TRUE(PortFree(source)) << "released at shutdown";
 }
 
+// The engine writes frames and then closes or resets the link: every one
+// of them reaches the node, with or without KEEPSOCKET.
+struct CloseCase {
+  bool keep;
+  bool reset;
+  int frames;
+};
+void PrintTo(const CloseCase& c, std::ostream* os) {
+  *os << c.frames << " frames, " << (c.reset ? "reset" : "close") << (c.keep ? ", KEEPSOCKET" : "");
+}
+
+class EngineCloseBridge : public BridgeFixture, public ::testing::WithParamInterface<CloseCase> {
+ protected:
+  void SetUp() override {
+    Start(std::string("[OVLAR]\nTRACE=1\n[XNET]\nKEEPSOCKET=") + (GetParam().keep ? "on" : "off") +
+          "\n[XNET.PORT]\nA=1," + std::to_string(FreeUdpPort()) + "," + std::to_string(node_.Port()) + "\n");
+    Connect();
+  }
+  UdpPeer node_;
+};
+
+TEST_P(EngineCloseBridge, EveryFrameWrittenBeforeTheLinkEndsReachesTheNode) {
+  int received = 0;
+  // Read as they come: the node's queue could not hold a long burst.
+  loop_.WatchFd(node_.Fd(), true, false, [&](const PollEvent&) {
+    char buf[512];
+    while (recv(node_.Fd(), buf, sizeof buf, MSG_DONTWAIT) > 0) ++received;
+  });
+  std::string burst;
+  for (int i = 0; i < GetParam().frames; ++i) {
+    burst += AgwBytes(0, 'K', std::string(1, '\0') + Ax25Frame("CQ", 0, "N0CALL", 1, 0x03, std::to_string(i)));
+  }
+  agw_.SendAll(burst);
+  if (GetParam().reset) agw_.WaitDelivered();
+  agw_.Drop(GetParam().reset);
+  ASSERT_TRUE(RunUntil(loop_, [&] { return !form_->Ready(); }));
+  EXPECT_TRUE(RunUntil(loop_, [&] { return received == GetParam().frames; })) << received << " reached the node";
+  loop_.UnwatchFd(node_.Fd());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EngineCloseBridge,
+                         ::testing::Values(CloseCase{false, false, 1}, CloseCase{false, false, 100},
+                                           CloseCase{false, false, 5000}, CloseCase{false, true, 1},
+                                           CloseCase{false, true, 100}, CloseCase{false, true, 5000},
+                                           CloseCase{true, false, 1}, CloseCase{true, false, 100},
+                                           CloseCase{true, false, 5000}, CloseCase{true, true, 1},
+                                           CloseCase{true, true, 100}, CloseCase{true, true, 5000}));
+
 // The link: AGWPE is not there at start.
 class RecoverBridge : public BridgeFixture {
  protected:

@@ -205,7 +205,7 @@ TEST_F(FakePollerTest, ANumberReusedWithinOneEventIsRegisteredAnewAndHearsNothin
   std::sort(poller_->calls.begin(), poller_->calls.end());
   EXPECT_EQ(poller_->calls, (std::vector<std::string>{"update 7 r fresh", "update 8 r fresh"}));
   poller_->calls.clear();
-  poller_->ready = {{8, true, false, false}, {7, true, false, false}};
+  poller_->ready = {{8, true, false, false, false, false}, {7, true, false, false, false, false}};
   loop_->RunOnce(0);
   EXPECT_EQ(fired_, std::vector<std::string>{"8"}) << "the event polled for the old socket is dropped";
   loop_->RunOnce(0);
@@ -222,7 +222,7 @@ TEST_F(FakePollerTest, ASocketOpenedAndClosedWithinOneEventCostsNoPollerCall) {
   });
   loop_->RunOnce(0);
   poller_->calls.clear();
-  poller_->ready = {{8, true, false, false}};
+  poller_->ready = {{8, true, false, false, false, false}};
   loop_->RunOnce(0);
   loop_->RunOnce(0);
   EXPECT_EQ(poller_->calls, std::vector<std::string>{"update 10 r w fresh"});
@@ -234,7 +234,7 @@ TEST_F(FakePollerTest, ARefusedRegistrationIsRaisedAfterTheOthersAreApplied) {
   loop_->WatchFd(6, true, false, Note("6"));
   EXPECT_THROW(loop_->RunOnce(0), std::system_error);
   EXPECT_EQ(poller_->calls, std::vector<std::string>{"update 6 r fresh"});
-  poller_->ready = {{6, true, false, false}};
+  poller_->ready = {{6, true, false, false, false, false}};
   loop_->RunOnce(0);
   EXPECT_EQ(fired_, std::vector<std::string>{"6"}) << "the loop goes on after the failure";
 }

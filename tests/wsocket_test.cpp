@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 
 #include <memory>
 #include <string>
@@ -378,6 +380,52 @@ TEST_F(WSocketTest, TcpListenAcceptDupAndStream) {
   // may see either; it sees exactly one close.
   EXPECT_EQ(std::count_if(events_.begin(), events_.end(), [](const std::string& e) { return e.rfind("closed ", 0) == 0; }),
             1);
+}
+
+// A peer that writes and then closes or resets: everything it wrote is
+// read, a little at each notification, before the session is closed.
+TEST_F(WSocketTest, TcpDataBeforeThePeersCloseIsAllReadFirst) {
+  for (const bool reset : {false, true}) {
+    SCOPED_TRACE(reset ? "reset" : "close");
+    test::TcpServer server;
+    TWSocket client(loop_);
+    client.ComponentOptions = wsoNoReceiveLoop;
+    std::string received;
+    client.OnDataAvailable = [&](TCustomWSocket* s, uint16_t) {
+      char buf[1000];
+      const int n = s->Receive(buf, sizeof buf);
+      if (n > 0) received.append(buf, static_cast<size_t>(n));
+    };
+    events_.clear();
+    Record(client);
+    client.OnSessionClosed = [&](TCustomWSocket*, uint16_t e) {
+      events_.push_back("closed " + std::to_string(e) + " after " + std::to_string(received.size()));
+    };
+    client.SetAddr("127.0.0.1");
+    client.SetPort(std::to_string(server.Port()));
+    client.Connect();
+    const int fd = server.Accept();
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(RunUntil(loop_, [&] { return client.State() == wsConnected; }));
+    std::string sent(300000, '\0');
+    for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>(i * 7 + (i >> 9));
+    // Until all of it has reached the client: a reset drops what has not.
+    int unsent = 0;
+    for (size_t done = 0; done < sent.size() || (ioctl(fd, SIOCOUTQ, &unsent) == 0 && unsent > 0);) {
+      const ssize_t n =
+          done < sent.size() ? send(fd, sent.data() + done, sent.size() - done, MSG_DONTWAIT | MSG_NOSIGNAL) : 0;
+      if (n > 0) done += static_cast<size_t>(n);
+      if (n <= 0) loop_.RunOnce(10);
+    }
+    if (reset) {
+      server.ResetClient();
+    } else {
+      server.CloseClient();
+    }
+    ASSERT_TRUE(RunUntil(loop_, [&] { return client.State() == wsClosed; }));
+    EXPECT_EQ(events_.end()[-2], "closed " + std::string(reset ? "10054" : "0") + " after 300000");
+    EXPECT_TRUE(received == sent);
+  }
 }
 
 // Pause, resume, flush and abort on a TCP pair made with Listen and Dup.

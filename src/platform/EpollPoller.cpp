@@ -25,7 +25,7 @@ class EpollPoller : public Poller {
 
   void Update(int fd, bool read, bool write, bool fresh) override {
     epoll_event ev{};
-    ev.events = (read ? EPOLLIN : 0u) | (write ? EPOLLOUT : 0u) | EPOLLRDHUP;
+    ev.events = (read ? EPOLLIN | EPOLLRDHUP : 0u) | (write ? EPOLLOUT : 0u);
     ev.data.fd = fd;
     auto it = interest_.find(fd);
     if (fresh && it != interest_.end()) {
@@ -59,7 +59,7 @@ class EpollPoller : public Poller {
     for (int i = 0; i < n; ++i) {
       const uint32_t e = events[i].events;
       ready.push_back({events[i].data.fd, (e & (EPOLLIN | EPOLLPRI)) != 0, (e & EPOLLOUT) != 0,
-                       (e & (EPOLLERR | EPOLLHUP | EPOLLRDHUP)) != 0});
+                       (e & EPOLLRDHUP) != 0, (e & EPOLLHUP) != 0, (e & EPOLLERR) != 0});
     }
     return ready;
   }

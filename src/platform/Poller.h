@@ -11,14 +11,17 @@ struct PollEvent {
   int fd;
   bool readable;
   bool writable;
-  bool hangup;  // error or hang-up: the owner reads the socket to learn which
+  bool peerClosed;  // the peer sends no more; what it sent before may still wait
+  bool hangup;      // both directions are down
+  bool error;       // an error waits in the socket (SO_ERROR)
 };
 
 class Poller {
  public:
   virtual ~Poller() = default;
-  // Adds or changes interest in fd. Hang-up and error are always reported,
-  // so a descriptor with neither flag still tells when its peer goes away.
+  // Adds or changes interest in fd. Hang-up and error are always reported;
+  // the peer's close only with read interest, as the reading that tells
+  // when everything sent before it has been taken.
   // fresh: the number may now name another socket than it did before.
   virtual void Update(int fd, bool read, bool write, bool fresh) = 0;
   virtual void Remove(int fd) = 0;

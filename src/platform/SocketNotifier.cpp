@@ -21,12 +21,15 @@ void SocketNotifier::Select(int socket, SocketKind kind, uint32_t mask, Handler 
   writeArmed_ = (mask & FD_WRITE) != 0 && connected;
   connectPending_ = false;
   closeDone_ = false;
+  peerGone_ = hungUp_ = false;
   loop_.WatchFd(socket, false, false, [this](const PollEvent& ev) { OnReady(ev); });
+  watched_ = true;
   UpdateInterest();
 }
 
 void SocketNotifier::Unselect() {
-  if (socket_ >= 0) loop_.UnwatchFd(socket_);
+  if (socket_ >= 0 && watched_) loop_.UnwatchFd(socket_);
+  watched_ = false;
   socket_ = -1;
   generation_.reset();
   handler_ = nullptr;
@@ -50,9 +53,22 @@ void SocketNotifier::Post(uint32_t event, uint16_t error) {
 }
 
 void SocketNotifier::UpdateInterest() {
-  if (socket_ < 0) return;
+  if (socket_ < 0 || closeDone_) return;
   const bool read = readArmed_ || acceptArmed_;
   const bool write = writeArmed_ || connectPending_;
+  // A hung-up socket polls ready whatever the interest, one whose peer has
+  // closed as long as it is read: waiting for the owner, poll nothing.
+  const bool quiet = peerGone_ && !read && (!write || hungUp_);
+  if (quiet) {
+    if (watched_) loop_.UnwatchFd(socket_);
+    watched_ = false;
+    return;
+  }
+  if (!watched_) {
+    loop_.WatchFd(socket_, read, write, [this](const PollEvent& ev) { OnReady(ev); });
+    watched_ = true;
+    return;
+  }
   loop_.UpdateFd(socket_, read, write);
 }
 
@@ -76,7 +92,7 @@ void SocketNotifier::OnReady(const PollEvent& ev) {
     OnDatagramReady(ev);
     return;
   }
-  if (connectPending_ && (ev.writable || ev.hangup) && !OnConnectDone()) return;
+  if (connectPending_ && (ev.writable || ev.hangup || ev.error) && !OnConnectDone()) return;
   OnStreamReady(ev);
 }
 
@@ -85,7 +101,7 @@ void SocketNotifier::OnDatagramReady(const PollEvent& ev) {
   const std::weak_ptr<int> generation = generation_;
   // An ICMP error on a datagram socket is not an event: clear it, or the
   // level-triggered poll would report it forever.
-  if (ev.hangup) TakeSocketError();
+  if (ev.error || ev.hangup) TakeSocketError();
   if (readArmed_ && ev.readable) {
     readArmed_ = false;
     UpdateInterest();
@@ -108,6 +124,7 @@ bool SocketNotifier::OnConnectDone() {
     readArmed_ = writeArmed_ = false;
     closeDone_ = true;
     loop_.UnwatchFd(socket_);
+    watched_ = false;
     Deliver(FD_CONNECT, error);
     return false;
   }
@@ -127,28 +144,38 @@ void SocketNotifier::OnStreamReady(const PollEvent& ev) {
     return;
   }
   if (listening_ || closeDone_) return;
+  peerGone_ = peerGone_ || ev.peerClosed || ev.hangup || ev.error;
+  hungUp_ = hungUp_ || ev.hangup || ev.error;
 
   unsigned long waiting = 0;
   if (ev.readable) wsock::BytesWaiting(socket_, &waiting);
-  if (readArmed_ && ev.readable && (waiting > 0 || !ev.hangup)) {
+  if (readArmed_ && ev.readable && (waiting > 0 || !peerGone_)) {
     readArmed_ = false;
     UpdateInterest();
     Deliver(FD_READ, 0);
     if (!alive()) return;
   }
-  if (writeArmed_ && ev.writable && !ev.hangup) {
+  if (writeArmed_ && ev.writable && !hungUp_) {
     writeArmed_ = false;
     UpdateInterest();
     Deliver(FD_WRITE, 0);
     if (!alive()) return;
   }
-  if (ev.hangup && !closeDone_) {
-    closeDone_ = true;
-    readArmed_ = writeArmed_ = false;
-    const uint16_t error = TakeSocketError();
-    loop_.UnwatchFd(socket_);
-    if (mask_ & FD_CLOSE) Deliver(FD_CLOSE, error);
-  }
+  if (peerGone_ && !CloseWhenRead()) UpdateInterest();
+}
+
+bool SocketNotifier::CloseWhenRead() {
+  if (closeDone_) return true;
+  unsigned long waiting = 0;
+  // A socket the kernel no longer answers for has nothing left to give.
+  if ((mask_ & FD_READ) != 0 && wsock::BytesWaiting(socket_, &waiting) == 0 && waiting > 0) return false;
+  closeDone_ = true;
+  readArmed_ = writeArmed_ = false;
+  const uint16_t error = TakeSocketError();
+  if (watched_) loop_.UnwatchFd(socket_);
+  watched_ = false;
+  if (mask_ & FD_CLOSE) Deliver(FD_CLOSE, error);
+  return true;
 }
 
 }  // namespace ovlar

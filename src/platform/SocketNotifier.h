@@ -3,8 +3,10 @@
 // once and again only after the owner receives (Reenable(FD_READ)); write
 // once when the socket becomes usable and again only after a send that
 // would block; accept again after each accept; connect-complete and close
-// once each. Every notification names its socket and carries a Windows
-// Sockets error code; ones posted for an earlier socket are dropped.
+// once each. Close comes only once nothing the peer sent before it is left
+// to read, so an owner that reads on every read notification gets it all.
+// Every notification names its socket and carries a Windows Sockets error
+// code; ones posted for an earlier socket are dropped.
 // Owned by a socket component; event-loop thread only.
 #pragma once
 #include <cstdint>
@@ -45,6 +47,8 @@ class SocketNotifier {
   void OnDatagramReady(const PollEvent& ev);
   bool OnConnectDone();
   void OnStreamReady(const PollEvent& ev);
+  // The peer has closed: close once nothing is left to read; true when it came.
+  bool CloseWhenRead();
   void Deliver(uint32_t event, uint16_t error);
   void UpdateInterest();
   uint16_t TakeSocketError() const;
@@ -60,6 +64,13 @@ class SocketNotifier {
   bool acceptArmed_ = false;
   bool connectPending_ = false;
   bool closeDone_ = false;
+  // The peer sends no more (peerGone_), or the connection is down both ways
+  // (hungUp_): its close waits until what it sent has been read.
+  bool peerGone_ = false;
+  bool hungUp_ = false;
+  // Registered with the loop. A closed peer makes a socket poll ready on
+  // every turn, so while nothing is armed the socket is not polled at all.
+  bool watched_ = false;
   // Replaced at every Select: posted notifications hold the old one weakly.
   std::shared_ptr<int> generation_;
 };
