@@ -322,6 +322,21 @@ TEST_F(TL2Test, FramesWrittenJustBeforeTheEngineClosesAreAllDecoded) {
   }
 }
 
+TEST_F(TL2Test, CloseWhileConnectingCallsTheAttemptOff) {
+  AgwServer server(loop_);
+  l2_.FOnAGWUp = [this](TL2*) { Event("up"); };
+  l2_.FOnAGWDown = [this](TL2*) { Event("down"); };
+  l2_.FOnAGWError = [this](TL2*) { Event("error"); };
+  l2_.SetTCPPort(server.Port());
+  l2_.Open();
+  l2_.Close();
+  ASSERT_TRUE(RunUntil(loop_, [&] { return server.Accepted() == 1 && !server.Connected(); }));
+  Settle(loop_);
+  EXPECT_TRUE(events_.empty());
+  EXPECT_TRUE(server.Frames().empty()) << "no request was sent";
+  EXPECT_FALSE(l2_.Active());
+}
+
 TEST_F(TL2Test, RefusedConnectionIsAnErrorAndOpenTriesAgain) {
   uint16_t port;
   {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <future>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,37 @@ TEST_F(ClientSocketTest, AnUnhandledErrorReachesTheUser) {
   Open(port);
   ASSERT_TRUE(RunUntil(loop_, [&] { return !shown.Text().empty(); }));
   EXPECT_EQ(shown.Text(), "Exception: Asynchronous socket error 10061\n");
+  EXPECT_FALSE(client_.Active());
+}
+
+// Active false while looking up or connecting calls the attempt off: no
+// event comes of it, and the server sees the connection go.
+TEST_F(ClientSocketTest, InactiveWhilePendingCallsTheAttemptOff) {
+  std::promise<void> answer;
+  std::shared_future<void> answered = answer.get_future().share();
+  loop_.Resolver().SetHostLookup([answered](const std::string&) {
+    answered.wait();
+    LookupResult r;
+    r.addresses.push_back(inet_addr("127.0.0.1"));
+    return r;
+  });
+  TcpServer server;
+  client_.SetHost("engine.test");
+  client_.SetPort(server.Port());
+  client_.SetActive(true);
+  client_.SetActive(false);
+  answer.set_value();
+  client_.SetHost("");
+  Open(server.Port());
+  client_.SetActive(false);
+  EXPECT_EQ(events_, (std::vector<std::string>{"lookup", "lookup", "connecting"}));
+  const int fd = server.Accept();
+  ASSERT_GE(fd, 0);
+  char c;
+  ASSERT_TRUE(test::WaitReadable(fd));
+  EXPECT_LE(recv(fd, &c, 1, 0), 0) << "the attempt's socket is closed";
+  Settle(loop_, 10);
+  EXPECT_EQ(events_.size(), 3u);
   EXPECT_FALSE(client_.Active());
 }
 

@@ -191,6 +191,17 @@ void TCustomWinSocket::Disconnect(int socket) {
   CheckSocketResult(result, "closesocket");
 }
 
+void TCustomWinSocket::CancelAttempt() {
+  if (lookup_ != 0) loop_.Resolver().Cancel(lookup_);
+  lookup_ = 0;
+  lookupState_ = Lookup::Idle;
+  if (connected_) return;
+  // Unselecting drops whatever the attempt has already posted.
+  ReleaseSocket();
+  std::memset(&remote_, 0, sizeof remote_);
+  remote_.sin_family = AF_INET;
+}
+
 void TCustomWinSocket::OnNotify(int socket, uint32_t event, uint16_t error) {
   try {
     HandleNotify(socket, event, error);
@@ -363,6 +374,11 @@ void TClientSocket::DoEvent(TCustomWinSocket* socket, TSocketEvent event) {
 }
 
 void TClientSocket::SetActive(bool value) {
+  // Left pending, an attempt would come up after its owner has let go.
+  if (!value && !socket_.Connected()) {
+    socket_.CancelAttempt();
+    return;
+  }
   if (value == active_ || value == socket_.Connected()) return;
   if (socket_.Connected()) {
     socket_.Disconnect(socket_.SocketHandle());

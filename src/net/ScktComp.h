@@ -2,7 +2,8 @@
 // talks to AGWPE. The connection object (TClientWinSocket) does the work and
 // reports events and errors to the component; every event comes from the
 // event loop, except OnLookup and OnConnecting, which fire while Active is
-// being set. Errors end in OnError, ESocketError, or both. Bytes that the
+// being set; setting Active false calls off an attempt still pending, with
+// no event. Errors end in OnError, ESocketError, or both. Bytes that the
 // platform does not take at once are kept and sent in order later.
 // Owned by its creator; event-loop thread only.
 #pragma once
@@ -64,6 +65,9 @@ class TCustomWinSocket {
   void Open(const std::string& host, const std::string& address, const std::string& service, int32_t port,
             bool blocking);
   void Disconnect(int socket);
+  // Calls off an attempt that is still looking up or connecting: no event
+  // comes of it, now or later. A connection that is up is not touched.
+  void CancelAttempt();
 
  protected:
   void Event(TSocketEvent event);
