@@ -112,6 +112,11 @@ class BridgeFixture : public ::testing::Test {
     const Lines& all = Log();
     return std::find(all.begin(), all.end(), line) != all.end();
   }
+  // Whether a line begins with the text, as one with a reason after it does.
+  bool LoggedStart(const std::string& text) {
+    const Lines& all = Log();
+    return std::any_of(all.begin(), all.end(), [&](const std::string& l) { return l.rfind(text, 0) == 0; });
+  }
   size_t Count(const std::string& line) {
     const Lines& all = Log();
     return static_cast<size_t>(std::count(all.begin(), all.end(), line));

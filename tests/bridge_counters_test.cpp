@@ -167,7 +167,9 @@ int SendFailureIn(bool keep) {
   for (int i = 0; i < 3; ++i) agw.Send(0, 'K', std::string(1, '\0') + Ax25Frame("CQ", 0, "N0CALL", 0, 0x03, "x"));
   const TDirection& d = form.Counters().RadioToIp;
   if (!RunUntil(loop, [&] { return d.Drops[static_cast<size_t>(TDrop::SendFailed)] == 3; })) return 4;
-  return d.Forwarded == 0 ? 0 : 5;
+  if (d.Forwarded != 0) return 5;
+  const Lines log = LogTexts("OVLAR.LOG");
+  return std::count(log.begin(), log.end(), "<AXIP> OnOutError: Network is unreachable (10051)") == 3 ? 0 : 6;
 }
 
 TEST(SendFailure, ADatagramWithoutARouteIsADropInBothPaths) {

@@ -37,7 +37,7 @@ TEST_F(MapBridge, StartUpOrderAndDesktop) {
   EXPECT_LT(At("<Create> UDP Listener Port(" + std::to_string(local1_) + ") Created"),
             At("Create: XNet Port(B) AGW(1) LocalUDP(" + std::to_string(local2_) + ") RemoteUDP(" +
                std::to_string(nodeB_.Port()) + ")"));
-  EXPECT_FALSE(Logged("Create: Exception"));
+  EXPECT_FALSE(LoggedStart("Create: Exception"));
   EXPECT_EQ(desktop_.Calls, (Lines{"title Ovlar 1.00.00", "add icon Ovlar 1.00.00", "app icon 8",
                                    "caption Ovlar Version 1.00.00", "hide"}));
   EXPECT_EQ(desktop_.Current(), TrayIcon::XUnknown);
@@ -266,7 +266,7 @@ TEST_F(BridgeStartup, AMissingIconLeavesTheWindowVisibleAndTheBridgeWorking) {
   UdpPeer node;
   const uint16_t local = FreeUdpPort();
   Start("[XNET.PORT]\nA=1," + std::to_string(local) + "," + std::to_string(node.Port()) + "\n", false);
-  EXPECT_EQ(Log().back(), "Create: Exception");
+  EXPECT_EQ(Log().back(), "Create: Exception: Cannot open icon file " + dir_.Path() + "/OVLAR.ICO");
   EXPECT_TRUE(desktop_.IconPresent);
   EXPECT_FALSE(desktop_.MainWindowHidden);
   Connect();
@@ -722,7 +722,7 @@ TEST_F(KeptBridge, OneSourcePortBothWaysThroughTheNodesAbsenceUntilShutdown) {
   Hear(1, second);
   EXPECT_EQ(AtNode(again), WithFcs(second));
   EXPECT_EQ(again, source);
-  EXPECT_FALSE(Logged("<AXIP> OnOutError"));
+  EXPECT_FALSE(LoggedStart("<AXIP> OnOutError"));
 
   const std::string down = Ax25Frame("N0CALL", 1, "XNODE", 0, 0x00, "down");
   node_->SendTo(local_, WithFcs(down));
@@ -830,10 +830,15 @@ TEST_F(RecoverBridge, RecoverOffTriesOnceMore) {
 }
 
 TEST_F(RecoverBridge, AnEngineNameNotFoundIsTheReason) {
+  StderrCapture terminal;
   StartWithoutAgw("on", "HOSTNAME=engine.invalid");
   ASSERT_TRUE(RunUntil(loop_, [&] { return Logged("<L2> Event <OnAGWDown> AGWPE(OVLAR-0)"); }));
   EXPECT_TRUE(Logged("{L2} Disconnected from AGWPE(engine.invalid:1): Host not found (11001)"));
   EXPECT_EQ(desktop_.Notices, Lines{"ovlar: AGWPE engine.invalid:1: Host not found, retrying in 60 s"});
+  ASSERT_TRUE(RunUntil(loop_, [&] {
+    return Logged("Run: Exception: Windows socket error: Host not found (11001), on API 'ASync Lookup'");
+  }));
+  EXPECT_EQ(terminal.Text(), "") << "the notice alone, through the desktop";
 }
 
 TEST_F(MapBridge, ReconnectsAfterAgwpeGoesAway) {

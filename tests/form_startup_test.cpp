@@ -207,6 +207,9 @@ TEST_F(StartupTest, UnworkableSettingsEndTheProgramWithOneLine) {
     const Lines log = Log();
     EXPECT_NE(std::find(log.begin(), log.end(), "Create: " + c.line), log.end()) << c.ini;
     EXPECT_EQ(log.back(), "Destroy: ShutDown Completed") << c.ini;
+    if (c.line.find(" not opened: ") == std::string::npos) continue;
+    const std::string why = "<AXIP> OnInError Listener Port(" + busy + "): Address already in use (10048)";
+    EXPECT_NE(std::find(log.begin(), log.end(), why), log.end()) << c.ini;
   }
 }
 

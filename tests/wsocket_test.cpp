@@ -156,7 +156,7 @@ TEST_F(WSocketTest, SettersWhileOpen) {
   EXPECT_EQ(s.LocalAddr(), "0.0.0.0");
   EXPECT_EQ(ErrorText([&] { s.SetLocalAddr("255.255.255.255"); }), "SetLocalAddr(): Invalid IP address");
   int errors = 0;
-  s.OnError = [&](TCustomWSocket*) { ++errors; };
+  s.OnError = [&](TCustomWSocket*, int32_t, const std::string&) { ++errors; };
   s.SetLocalAddr("nonsense");
   EXPECT_EQ(errors, 1);
   EXPECT_EQ(s.LocalAddr(), "255.255.255.255");
@@ -166,10 +166,13 @@ TEST_F(WSocketTest, SendOnAClosedSocket) {
   TWSocket s(loop_);
   EXPECT_EQ(ErrorText([&] { s.Send("x", 1); }), "Error 10057 in function Send\r\nSocket is not connected");
   EXPECT_EQ(s.LastError(), 10057);
-  int errors = 0;
-  s.OnError = [&](TCustomWSocket*) { ++errors; };
+  std::vector<std::string> errors;
+  s.OnError = [&](TCustomWSocket*, int32_t e, const std::string& m) { errors.push_back(std::to_string(e) + " " + m); };
   EXPECT_EQ(s.Send("x", 1), -1);
-  EXPECT_EQ(errors, 1);
+  s.SetLocalAddr("nonsense");
+  EXPECT_EQ(errors, (std::vector<std::string>{"10057 Error 10057 in function Send\r\nSocket is not connected",
+                                             "0 SetLocalAddr(): Invalid IP address"}))
+      << "the event carries what the exception would";
 }
 
 TEST_F(WSocketTest, ListenRefusals) {
@@ -188,7 +191,7 @@ TEST_F(WSocketTest, ListenOnAPortInUseReportsAndCloses) {
   TWSocket s(loop_);
   Record(s);
   int errors = 0;
-  s.OnError = [&](TCustomWSocket*) { ++errors; };
+  s.OnError = [&](TCustomWSocket*, int32_t, const std::string&) { ++errors; };
   s.SetProto("udp");
   s.SetAddr("127.0.0.1");
   s.SetPort(std::to_string(taken.Port()));
@@ -230,7 +233,7 @@ TEST_F(WSocketTest, PeerAddrOfADatagramSocketClosesIt) {
   UdpClient(s, peer.Port());
   Record(s);
   int errors = 0;
-  s.OnError = [&](TCustomWSocket*) { ++errors; };
+  s.OnError = [&](TCustomWSocket*, int32_t, const std::string&) { ++errors; };
   s.Connect();
   events_.clear();
   EXPECT_EQ(s.PeerAddr(), "error");
@@ -327,7 +330,7 @@ TEST_F(WSocketTest, ForwardLookups) {
   EXPECT_EQ(done.back(), WSAEINTR);
   Settle(loop_);
   EXPECT_EQ(done.size(), 3u) << "a cancelled lookup reports nothing more";
-  s.OnError = [](TCustomWSocket*) {};
+  s.OnError = [](TCustomWSocket*, int32_t, const std::string&) {};
   s.DnsLookup("");
   EXPECT_EQ(done.back(), WSAEINVAL);
 

@@ -23,6 +23,18 @@ bool SwitchOn(const std::string& text) {
 // Parameter names padded so that the values line up in one column.
 std::string Param(const std::string& name) { return PadRight("      " + name, 19, ' '); }
 
+// ": " and what the failure being handled says; nothing for one that says
+// nothing. Only inside a catch block.
+std::string CaughtText() {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    return std::string(": ") + e.what();
+  } catch (...) {
+    return "";
+  }
+}
+
 }  // namespace
 
 TForm1::TForm1(EventLoop& loop, Desktop& desktop) : loop_(loop), desktop_(desktop) {}
@@ -46,6 +58,8 @@ void TForm1::FormCreate() {
     FLog->TraceLevel = FTrace;
     FLog->MaxSize = int64_t{FLogSize} * 1024;
     FLog->SetEnabled(true);
+    // What a socket met in an event and could hand to nobody.
+    loop_.SetFailureHandler([this](const std::exception& e) { Log(std::string("Run: Exception: ") + e.what()); });
     WriteParameters();
     // Without the file only the MAP configuration error can follow; this says why.
     if (ini.Error() != 0) Notify("OVLAR.INI: \"" + iniPath + "\" not read: " + std::strerror(ini.Error()));
@@ -78,7 +92,7 @@ void TForm1::FormCreate() {
     if (!CreateStatusServer()) return;
     CreateDesktopObjects();
   } catch (...) {
-    Log("Create: Exception");
+    Log("Create: Exception" + CaughtText());
   }
 }
 
@@ -199,12 +213,15 @@ std::unique_ptr<TEngine> TForm1::CreateAGWEngine() {
 
 void TForm1::CreateUDPClient() {
   FUDPClient = std::make_unique<TWSocket>(loop_);
-  FUDPClient->OnError = [this](TCustomWSocket* s) { OnOutError(s); };
+  FUDPClient->OnError = [this](TCustomWSocket* s, int32_t e, const std::string& m) { OnOutError(s, e, m); };
   FUDPClient->SetProto("udp");
   FUDPClient->SetAddr(FXNetAddress);
   FUDPClient->SetPort(std::to_string(FXNetPort));
   FUDPClient->ComponentOptions = wsoNoReceiveLoop;
-  if (FKeepSocket) FKeptSockets = std::make_unique<TKeptSockets>(loop_, [this](TCustomWSocket* s) { OnOutError(s); });
+  if (FKeepSocket) {
+    FKeptSockets = std::make_unique<TKeptSockets>(
+        loop_, [this](TCustomWSocket* s, int32_t e, const std::string& m) { OnOutError(s, e, m); });
+  }
   Log("<Create> UDP Client Created");
 }
 
@@ -227,7 +244,7 @@ void TForm1::CreateHostNames() {
 std::unique_ptr<TWSocket> TForm1::CreateListener(int32_t localPort) {
   auto socket = std::make_unique<TWSocket>(loop_);
   socket->OnDataAvailable = [this](TCustomWSocket* s, uint16_t error) { OnDataAvailable(s, error); };
-  socket->OnError = [this](TCustomWSocket* s) { OnInError(s); };
+  socket->OnError = [this](TCustomWSocket* s, int32_t e, const std::string& m) { OnInError(s, e, m); };
   socket->SetProto("udp");
   socket->SetPort(std::to_string(localPort));
   socket->SetAddr("0.0.0.0");
@@ -354,6 +371,7 @@ void TForm1::Shutdown() {
 void TForm1::FormDestroy() {
   try {
     FDestroying = true;
+    loop_.SetFailureHandler(nullptr);
     FReady = false;
     while (!FCache.Empty()) {
       const size_t before = FCache.Size();
@@ -395,7 +413,7 @@ void TForm1::FormDestroy() {
     if (FLog) FLog->SetEnabled(false);
     FLog.reset();
   } catch (...) {
-    Log("Destroy: Exception on Module Destroy");
+    Log("Destroy: Exception on Module Destroy" + CaughtText());
   }
 }
 

@@ -78,8 +78,8 @@ class TForm1 {
   // Forwarding.
   void OnKissBefore(TEngine* sender, int32_t port, const std::string& data);
   void OnDataAvailable(TCustomWSocket* sender, uint16_t error);
-  void OnInError(TCustomWSocket* sender);
-  void OnOutError(TCustomWSocket* sender);
+  void OnInError(TCustomWSocket* sender, int32_t error, const std::string& msg);
+  void OnOutError(TCustomWSocket* sender, int32_t error, const std::string& msg);
   // One datagram of 1 to kReceiveBuffer bytes as a listener received it:
   // checked, then handed to the engine. The part after the socket read.
   void OnDatagram(TCustomWSocket* listener, const char* bytes, size_t count, const sockaddr_in& from);

@@ -20,6 +20,12 @@ uint16_t FcsOf(const std::string& datagram) {
   return static_cast<uint16_t>(static_cast<uint8_t>(datagram[n - 2]) | static_cast<uint8_t>(datagram[n - 1]) << 8);
 }
 
+// Why a socket failed: the system's text and the number when there is
+// one ("Network is unreachable (10051)"), else the socket's own words.
+std::string SocketReason(int32_t error, const std::string& msg) {
+  return error != 0 ? SystemErrorText(error) + " (" + std::to_string(error) + ")" : msg;
+}
+
 }  // namespace
 
 // ---- Radio to IP ----
@@ -280,17 +286,17 @@ bool TForm1::Transmitted(int32_t port, TSendResult result, size_t bytes) {
   return false;
 }
 
-void TForm1::OnInError(TCustomWSocket* sender) {
+void TForm1::OnInError(TCustomWSocket* sender, int32_t error, const std::string& msg) {
   try {
-    Log("<AXIP> OnInError Listener Port(" + sender->Port() + ")");
+    Log("<AXIP> OnInError Listener Port(" + sender->Port() + "): " + SocketReason(error, msg));
   } catch (...) {
     Log("<AXIP> Exception on module OnInError");
   }
 }
 
-void TForm1::OnOutError(TCustomWSocket*) {
+void TForm1::OnOutError(TCustomWSocket*, int32_t error, const std::string& msg) {
   FOutFailed = true;
-  Log("<AXIP> OnOutError");
+  Log("<AXIP> OnOutError: " + SocketReason(error, msg));
 }
 
 }  // namespace ovlar

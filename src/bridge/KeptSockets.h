@@ -16,7 +16,7 @@ namespace ovlar {
 
 class TKeptSockets {
  public:
-  TKeptSockets(EventLoop& loop, TCustomWSocket::TNotify onError) : loop_(loop), onError_(std::move(onError)) {}
+  TKeptSockets(EventLoop& loop, TCustomWSocket::TSocketError onError) : loop_(loop), onError_(std::move(onError)) {}
 
   // False when the datagram did not leave (an error, reported through the
   // error event, stopped it).
@@ -34,7 +34,7 @@ class TKeptSockets {
   TWSocket& For(const std::string& address, int32_t port);
 
   EventLoop& loop_;
-  TCustomWSocket::TNotify onError_;
+  TCustomWSocket::TSocketError onError_;
   // Few: destinations come from the configuration only.
   std::vector<Kept> kept_;
 };

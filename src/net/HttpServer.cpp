@@ -38,7 +38,7 @@ const char* THttpServer::ReasonPhrase(int status) {
 
 bool THttpServer::Listen(const std::string& address, const std::string& port) {
   // Failures leave their code in LastError; the caller reports them.
-  listener_->OnError = [](TCustomWSocket*) {};
+  listener_->OnError = [](TCustomWSocket*, int32_t, const std::string&) {};
   listener_->OnSessionAvailable = [this](TCustomWSocket*, uint16_t) { OnSessionAvailable(); };
   listener_->SetProto("tcp");
   listener_->SetAddr(address);
@@ -105,7 +105,7 @@ void THttpServer::Adopt(int handle) {
   socket->OnSessionClosed = [this](TCustomWSocket* s, uint16_t) {
     if (auto it = Find(s); it != connections_.end()) Drop(it);
   };
-  socket->OnError = [this](TCustomWSocket* s) {
+  socket->OnError = [this](TCustomWSocket* s, int32_t, const std::string&) {
     if (auto it = Find(s); it != connections_.end()) Drop(it);
   };
   TWSocket* raw = socket.get();

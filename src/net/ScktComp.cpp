@@ -4,7 +4,6 @@
 #include <sys/socket.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <strings.h>
 
@@ -22,10 +21,6 @@ constexpr size_t kStreamPiece = 4096;
   throw ESocketError("Windows socket error: " + WSocketErrorDesc(code) + " (" + std::to_string(code) + "), on API '" +
                      api + "'");
 }
-
-// An error that reached the event loop from a notification: nobody up the
-// stack could take it, so the user hears of it on the error stream.
-void ReportToUser(const std::exception& e) { std::fprintf(stderr, "Exception: %s\n", e.what()); }
 
 // Would-block counts as success; any other failure raises.
 void CheckSocketResult(int result, const std::string& api) {
@@ -167,7 +162,8 @@ void TCustomWinSocket::OnLookupDone(const LookupResult& result) {
     }
   } catch (const std::exception& e) {
     if (socket_ != INVALID_SOCKET && !connected_) Disconnect(socket_);
-    ReportToUser(e);
+    // Nobody up the stack could take it: the application's catch does.
+    loop_.ReportFailure(e);
   }
 }
 
@@ -206,7 +202,7 @@ void TCustomWinSocket::OnNotify(int socket, uint32_t event, uint16_t error) {
   try {
     HandleNotify(socket, event, error);
   } catch (const std::exception& e) {
-    ReportToUser(e);
+    loop_.ReportFailure(e);
   }
 }
 

@@ -131,9 +131,9 @@ int32_t TCustomWSocket::RcvdCount() {
 
 // ---- Error path ----
 
-void TCustomWSocket::RaiseException(const std::string& text) {
+void TCustomWSocket::RaiseException(const std::string& text, int32_t error) {
   if (OnError) {
-    TriggerError();
+    TriggerError(error, text);
     return;
   }
   throw ESocketException(text);
@@ -152,7 +152,7 @@ void TCustomWSocket::SocketError(const std::string& operation) {
     ChangeState(wsClosed);
   }
   lastError_ = code;
-  RaiseException(text);
+  RaiseException(text, code);
 }
 
 void TCustomWSocket::ChangeState(TSocketState newState) {
@@ -186,8 +186,8 @@ void TCustomWSocket::TriggerChangeState(TSocketState oldState, TSocketState newS
 void TCustomWSocket::TriggerDnsLookupDone(uint16_t error) {
   if (OnDnsLookupDone) OnDnsLookupDone(this, error);
 }
-void TCustomWSocket::TriggerError() {
-  if (OnError) OnError(this);
+void TCustomWSocket::TriggerError(int32_t error, const std::string& msg) {
+  if (OnError) OnError(this, error, msg);
 }
 
 // ---- Reset and close ----
@@ -307,6 +307,9 @@ void TCustomWSocket::HandleBackGroundException(const std::exception& e) {
       OnBgException(this, e, canClose);
     } catch (...) {
     }
+  } else {
+    // Nobody here wants it: the application's catch, rather than silence.
+    loop_.ReportFailure(e);
   }
   if (canClose) {
     try {
@@ -539,11 +542,13 @@ bool TCustomWSocket::BindLocal() {
   local.sin_port = htons(localPortNumber_);
   local.sin_addr.s_addr = WSocketResolveHost(localAddr_);
   if (wsock::Bind(socket_, local) != 0) {
-    RaiseException(Format("winsock.bind failed, error #%d", "", WSAGetLastError()));
+    const int code = WSAGetLastError();
+    RaiseException(Format("winsock.bind failed, error #%d", "", code), code);
     return false;
   }
   if (wsock::GetSockName(socket_, &local) != 0) {
-    RaiseException(Format("winsock.getsockname failed, error #%d", "", WSAGetLastError()));
+    const int code = WSAGetLastError();
+    RaiseException(Format("winsock.getsockname failed, error #%d", "", code), code);
     return false;
   }
   localPortNumber_ = ntohs(local.sin_port);

@@ -33,13 +33,16 @@ class TCustomWSocket {
  public:
   using TNotify = std::function<void(TCustomWSocket* Sender)>;
   using TErrorNotify = std::function<void(TCustomWSocket* Sender, uint16_t Error)>;
+  // A failure and why: the Windows Sockets number (0 for one that has
+  // none, such as a refused setting) and the text an exception would carry.
+  using TSocketError = std::function<void(TCustomWSocket* Sender, int32_t Error, const std::string& Msg)>;
 
   // Events; an empty one is skipped.
   TErrorNotify OnDataAvailable, OnDataSent, OnSessionAvailable, OnSessionConnected, OnSessionClosed,
       OnDnsLookupDone;
   std::function<void(TCustomWSocket* Sender, int32_t BytesSent)> OnSendData;
   std::function<void(TCustomWSocket* Sender, TSocketState OldState, TSocketState NewState)> OnChangeState;
-  TNotify OnError;
+  TSocketError OnError;
   std::function<void(TCustomWSocket* Sender, const std::exception& E, bool& CanClose)> OnBgException;
 
   // Plain fields, settable in any state.
@@ -118,11 +121,12 @@ class TCustomWSocket {
   virtual void TriggerDataSent(uint16_t error);
   virtual void TriggerChangeState(TSocketState oldState, TSocketState newState);
   virtual void TriggerDnsLookupDone(uint16_t error);
-  virtual void TriggerError();
+  virtual void TriggerError(int32_t error, const std::string& msg);
   virtual int DoRecv(void* buffer, int size, int flags);
   virtual void HandleBackGroundException(const std::exception& e);
-  // The error path: OnError when assigned (and the caller goes on), else raise.
-  void RaiseException(const std::string& text);
+  // The error path: OnError when assigned (and the caller goes on), else
+  // raise. error: the Windows Sockets number behind the text, if any.
+  void RaiseException(const std::string& text, int32_t error = 0);
   void SocketError(const std::string& operation);
   void ChangeState(TSocketState newState);
   void ProcessEvent(uint32_t event, uint16_t error);

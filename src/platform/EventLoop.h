@@ -25,6 +25,7 @@
 #pragma once
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <initializer_list>
 #include <map>
@@ -90,6 +91,13 @@ class EventLoop {
   int NextTimeoutMs() const { return PollTimeout(-1); }
   // Background name lookups whose completions arrive on this loop.
   AsyncResolver& Resolver();
+  // The application's last catch: a failure that a component met while
+  // handling an event and could hand to nobody up its stack goes here. The
+  // program logs it; without a handler it is dropped.
+  void SetFailureHandler(std::function<void(const std::exception&)> handler) { failureHandler_ = std::move(handler); }
+  void ReportFailure(const std::exception& e) const {
+    if (failureHandler_) failureHandler_(e);
+  }
   // Readable while the loop has work; lets another loop drive this one,
   // which calls ApplyChanges before it waits on it.
   int Descriptor() const { return poller_->Descriptor(); }
@@ -151,6 +159,7 @@ class EventLoop {
   std::deque<Callback> foreign_;
   int signalFd_ = -1;
   std::function<void(int)> signalHandler_;
+  std::function<void(const std::exception&)> failureHandler_;
   // Last member: it stops its lookup threads' posts before the loop goes.
   std::unique_ptr<AsyncResolver> resolver_;
 };
