@@ -2,13 +2,16 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <memory>
+#include <system_error>
 
 #include "FakeDesktop.h"
 #include "SocketTestUtil.h"
 #include "TestUtil.h"
 #include "bridge/Form1.h"
+#include "bridge/Program.h"
 
 namespace ovlar {
 namespace {
@@ -255,6 +258,55 @@ TEST_F(StartupTest, ShutdownAsksFirstAndLogsItsSteps) {
             (Lines{"Destroy: Shut-Down Requested", "{L2} AGW Object Closed 127.0.0.1:1", "{L2} AGW Object Destroyed",
                    "Destroy: L2 Object Destroyed", "Destroy: UDP Client Object Destroyed",
                    "Destroy: Retry-Out Timer Object Destroyed", "Destroy: ShutDown Completed"}));
+}
+
+}  // namespace
+}  // namespace ovlar
+
+namespace ovlar {
+namespace {
+
+// The system's poller until told to fail, as epoll_wait does when the
+// kernel has no memory left.
+class FailingPoller : public Poller {
+ public:
+  explicit FailingPoller(const bool& failing) : failing_(failing) {}
+  void Update(int fd, bool read, bool write, bool fresh) override { real_->Update(fd, read, write, fresh); }
+  void Remove(int fd) override { real_->Remove(fd); }
+  std::vector<PollEvent> Wait(int timeoutMs) override {
+    if (failing_) throw std::system_error(ENOMEM, std::system_category(), "epoll_wait");
+    return real_->Wait(timeoutMs);
+  }
+  int Descriptor() const override { return real_->Descriptor(); }
+
+ private:
+  const bool& failing_;
+  std::unique_ptr<Poller> real_ = Poller::Create();
+};
+
+TEST(LoopFailure, ItIsLoggedAndSaidAndEndsWithStatusThreeAfterTheOrderlyShutdown) {
+  test::ScratchDir dir;
+  bool failing = false;
+  EventLoop loop(nullptr, std::make_unique<FailingPoller>(failing));
+  test::FakeDesktop desktop;
+  test::WriteFile("OVLAR.ICO", "ico");
+  test::WriteFile("OVLAR.INI", "[OVLAR]\nTRACE=1\n[AGW]\nPORT=1\n[XNET.PORT]\nA=1,0,3\n");
+  std::function<void(int)> onSignal;
+  const int status = RunBridge(loop, desktop, [&] {
+    loop.RunOnce(0);
+    failing = true;
+    loop.Run();
+  }, onSignal);
+  EXPECT_EQ(status, 3);
+  const std::string line = "The event loop failed: epoll_wait: Cannot allocate memory; shutting down, exit status 3";
+  EXPECT_EQ(desktop.Notices, Lines{"ovlar: " + line});
+  EXPECT_FALSE(desktop.IconPresent);
+  const Lines log = LogTexts("OVLAR.LOG");
+  const auto at = std::find(log.begin(), log.end(), "Run: " + line);
+  ASSERT_NE(at, log.end());
+  EXPECT_NE(std::find(at, log.end(), "Destroy: L2 Object Destroyed"), log.end());
+  EXPECT_EQ(log.back(), "Destroy: ShutDown Completed");
+  EXPECT_FALSE(onSignal) << "no handler outlives the bridge";
 }
 
 }  // namespace

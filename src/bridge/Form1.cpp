@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "bridge/Program.h"
 #include "bridge/StartupFaults.h"
 #include "platform/IniFile.h"
 #include "platform/WinSock.h"
@@ -364,6 +365,15 @@ void TForm1::Shutdown() {
   if (FIconAdded) desktop_.DeleteTrayIcon();
   FIconAdded = false;
   desktop_.Terminate();
+}
+
+void TForm1::LoopFailed(const std::string& why) {
+  const std::string line =
+      "The event loop failed: " + why + "; shutting down, exit status " + std::to_string(kExitLoopFailed);
+  Log("Run: " + line);
+  desktop_.Notice("ovlar: " + line);
+  if (FIconAdded) desktop_.DeleteTrayIcon();
+  FIconAdded = false;
 }
 
 // ---- Shutdown ----

@@ -65,6 +65,9 @@ class TForm1 {
   void ExitClick();
   // Shutdown without the question: it was asked already, or a signal said so.
   void Shutdown();
+  // The event loop has failed for good: why, in the log and on the
+  // terminal, and the icon removed; the orderly shutdown follows.
+  void LoopFailed(const std::string& why);
 
   // Link supervision, for whichever engine the bridge talks to.
   void AGWUp(TEngine* sender);

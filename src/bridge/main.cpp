@@ -8,31 +8,19 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <memory>
 
 #include "bridge/CommandLine.h"
 #include "bridge/Form1.h"
+#include "bridge/Program.h"
 #include "desktop/DesktopModule.h"
 #include "desktop/DisplayProbe.h"
 #include "desktop/HeadlessDesktop.h"
 #include "platform/EventLoop.h"
 
 namespace {
-
-// The one bridge of the process, on whichever desktop the program got;
-// run turns the event loop until the application ends.
-int RunBridge(ovlar::EventLoop& loop, ovlar::Desktop& desktop, const std::function<void()>& run,
-              std::function<void(int)>& onSignal) {
-  ovlar::TForm1 form(loop, desktop);
-  // SIGUSR1 asks for the Status lines; the others are the Shutdown
-  // command, already confirmed.
-  onSignal = [&form](int signo) { form.OnSignal(signo); };
-  form.FormCreate();
-  run();
-  onSignal = nullptr;
-  return form.ConfigError() ? 1 : 0;
-}
 
 int RunProgram(bool headless) {
   ovlar::EventLoop loop;
@@ -45,12 +33,12 @@ int RunProgram(bool headless) {
   if (!headless && ovlar::DisplayReachable()) {
     std::string why;
     if (std::unique_ptr<ovlar::FrontEnd> frontEnd = ovlar::LoadDesktopFrontEnd(loop, why)) {
-      return RunBridge(loop, frontEnd->Surface(), [&frontEnd] { frontEnd->Run(); }, onSignal);
+      return ovlar::RunBridge(loop, frontEnd->Surface(), [&frontEnd] { frontEnd->Run(); }, onSignal);
     }
     std::fprintf(stderr, "ovlar: no desktop front end (%s), running headless\n", why.c_str());
   }
   ovlar::HeadlessDesktop desktop(loop);
-  return RunBridge(loop, desktop, [&loop] { loop.Run(); }, onSignal);
+  return ovlar::RunBridge(loop, desktop, [&loop] { loop.Run(); }, onSignal);
 }
 
 }  // namespace
@@ -76,5 +64,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "ovlar: cannot enter %s: %s\n", line.dir.c_str(), std::strerror(errno));
     return 1;
   }
-  return RunProgram(line.headless);
+  // What fails before the bridge runs (the loop's own descriptors) has no
+  // log to go to yet.
+  try {
+    return RunProgram(line.headless);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "ovlar: %s; exit status %d\n", e.what(), ovlar::kExitLoopFailed);
+    return ovlar::kExitLoopFailed;
+  }
 }
