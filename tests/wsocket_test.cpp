@@ -469,3 +469,50 @@ TEST_F(WSocketTest, PauseResumeFlushAndAbort) {
 
 }  // namespace
 }  // namespace ovlar
+
+#ifndef NDEBUG
+#include "net/ScktComp.h"
+
+namespace ovlar {
+namespace {
+
+// A handler that destroys the component it was called from stops a debug
+// build in the component's destructor, before anything runs on in freed
+// memory; ReleaseLater is the way (see above).
+TEST(LifetimeRules, ADebugBuildStopsWhenAHandlerDestroysItsComponent) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        EventLoop loop;
+        auto s = std::make_unique<TWSocket>(loop);
+        s->SetProto("udp");
+        s->SetAddr("127.0.0.1");
+        s->SetPort("9");
+        s->OnSessionConnected = [&](TCustomWSocket*, uint16_t) { s.reset(); };
+        s->Connect();
+      },
+      "destroyed the socket it was called from");
+  EXPECT_DEATH(
+      {
+        EventLoop loop;
+        auto c = std::make_unique<TClientSocket>(loop);
+        c->SetAddress("127.0.0.1");
+        c->SetPort(9);
+        c->OnConnecting = [&](TClientSocket*, TCustomWinSocket*) { c.reset(); };
+        c->SetActive(true);
+      },
+      "destroyed the client socket it was called from");
+  EXPECT_DEATH(
+      {
+        EventLoop loop;
+        const int fd = wsock::Socket(SOCK_DGRAM, 0);
+        auto n = std::make_unique<SocketNotifier>(loop);
+        n->Select(fd, SocketKind::Datagram, FD_WRITE, [&](int, uint32_t, uint16_t) { n.reset(); });
+        loop.RunOnce(0);
+      },
+      "destroyed by its own handler");
+}
+
+}  // namespace
+}  // namespace ovlar
+#endif

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <strings.h>
 
@@ -38,6 +39,7 @@ TCustomWinSocket::TCustomWinSocket(EventLoop& loop) : loop_(loop), notifier_(loo
 }
 
 TCustomWinSocket::~TCustomWinSocket() {
+  assert(callbacks_.Idle() && "a handler destroyed the connection it was called from");
   OnSocketEvent = nullptr;
   OnErrorEvent = nullptr;
   if (lookup_ != 0) loop_.Resolver().Cancel(lookup_);
@@ -47,10 +49,12 @@ TCustomWinSocket::~TCustomWinSocket() {
 std::string TCustomWinSocket::RemoteAddress() const { return wsock::InetNtoa(remote_.sin_addr.s_addr); }
 
 void TCustomWinSocket::Event(TSocketEvent event) {
+  const CallbackDepth::Scope running(callbacks_);
   if (OnSocketEvent) OnSocketEvent(this, event);
 }
 
 void TCustomWinSocket::Error(TErrorEvent event, int32_t& code) {
+  const CallbackDepth::Scope running(callbacks_);
   if (OnErrorEvent) OnErrorEvent(this, event, code);
 }
 
@@ -339,11 +343,13 @@ void TClientWinSocket::SetClientType(TClientType value) {
 TClientSocket::TClientSocket(EventLoop& loop) : socket_(loop) {
   socket_.OnSocketEvent = [this](TCustomWinSocket* s, TSocketEvent e) { DoEvent(s, e); };
   socket_.OnErrorEvent = [this](TCustomWinSocket* s, TErrorEvent e, int32_t& code) {
+    const CallbackDepth::Scope running(callbacks_);
     if (OnError) OnError(this, s, e, code);
   };
 }
 
 TClientSocket::~TClientSocket() {
+  assert(callbacks_.Idle() && "a handler destroyed the client socket it was called from");
   socket_.OnSocketEvent = nullptr;
   socket_.OnErrorEvent = nullptr;
 }
@@ -366,6 +372,7 @@ void TClientSocket::DoEvent(TCustomWinSocket* socket, TSocketEvent event) {
     case seRead: handler = &OnRead; break;
     default: break;
   }
+  const CallbackDepth::Scope running(callbacks_);
   if (handler && *handler) (*handler)(this, socket);
 }
 

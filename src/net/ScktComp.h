@@ -3,7 +3,9 @@
 // reports events and errors to the component; every event comes from the
 // event loop, except OnLookup and OnConnecting, which fire while Active is
 // being set; setting Active false calls off an attempt still pending, with
-// no event. Errors end in OnError, ESocketError, or both. Bytes that the
+// no event. Handlers must not destroy the component or its connection
+// object (a debug build stops when one does). Errors end in OnError,
+// ESocketError, or both. Bytes that the
 // platform does not take at once are kept and sent in order later.
 // Owned by its creator; event-loop thread only.
 #pragma once
@@ -14,6 +16,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/CallbackDepth.h"
 #include "platform/EventLoop.h"
 #include "platform/SocketNotifier.h"
 #include "platform/WinSock.h"
@@ -87,6 +90,7 @@ class TCustomWinSocket {
   void ReleaseSocket();
 
   EventLoop& loop_;
+  CallbackDepth callbacks_;
   SocketNotifier notifier_;
   int socket_ = -1;
   bool connected_ = false;
@@ -144,6 +148,7 @@ class TClientSocket {
   void SetText(std::string& field, const std::string& value);
   void DoEvent(TCustomWinSocket* socket, TSocketEvent event);
 
+  CallbackDepth callbacks_;
   bool active_ = false;
   int32_t port_ = 0;
   std::string address_;

@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 #include "platform/WinSock.h"
@@ -20,6 +21,7 @@ constexpr int kDrainSize = 1024;
 TCustomWSocket::TCustomWSocket(EventLoop& loop) : loop_(loop), notifier_(loop) { ResetToDefaults(); }
 
 TCustomWSocket::~TCustomWSocket() {
+  assert(callbacks_.Idle() && "a handler destroyed the socket it was called from: use ReleaseLater");
   destroying_ = true;
   try {
     CancelDnsLookup();
@@ -165,30 +167,18 @@ void TCustomWSocket::ChangeState(TSocketState newState) {
 
 bool TCustomWSocket::TriggerDataAvailable(uint16_t error) {
   if (!OnDataAvailable) return false;
-  OnDataAvailable(this, error);
+  Fire(OnDataAvailable, this, error);
   return true;
 }
-void TCustomWSocket::TriggerSessionAvailable(uint16_t error) {
-  if (OnSessionAvailable) OnSessionAvailable(this, error);
-}
-void TCustomWSocket::TriggerSessionConnected(uint16_t error) {
-  if (OnSessionConnected) OnSessionConnected(this, error);
-}
-void TCustomWSocket::TriggerSessionClosed(uint16_t error) {
-  if (OnSessionClosed) OnSessionClosed(this, error);
-}
-void TCustomWSocket::TriggerDataSent(uint16_t error) {
-  if (OnDataSent) OnDataSent(this, error);
-}
+void TCustomWSocket::TriggerSessionAvailable(uint16_t error) { Fire(OnSessionAvailable, this, error); }
+void TCustomWSocket::TriggerSessionConnected(uint16_t error) { Fire(OnSessionConnected, this, error); }
+void TCustomWSocket::TriggerSessionClosed(uint16_t error) { Fire(OnSessionClosed, this, error); }
+void TCustomWSocket::TriggerDataSent(uint16_t error) { Fire(OnDataSent, this, error); }
 void TCustomWSocket::TriggerChangeState(TSocketState oldState, TSocketState newState) {
-  if (OnChangeState) OnChangeState(this, oldState, newState);
+  Fire(OnChangeState, this, oldState, newState);
 }
-void TCustomWSocket::TriggerDnsLookupDone(uint16_t error) {
-  if (OnDnsLookupDone) OnDnsLookupDone(this, error);
-}
-void TCustomWSocket::TriggerError(int32_t error, const std::string& msg) {
-  if (OnError) OnError(this, error, msg);
-}
+void TCustomWSocket::TriggerDnsLookupDone(uint16_t error) { Fire(OnDnsLookupDone, this, error); }
+void TCustomWSocket::TriggerError(int32_t error, const std::string& msg) { Fire(OnError, this, error, msg); }
 
 // ---- Reset and close ----
 
@@ -304,7 +294,7 @@ void TCustomWSocket::HandleBackGroundException(const std::exception& e) {
   bool canClose = true;
   if (OnBgException) {
     try {
-      OnBgException(this, e, canClose);
+      Fire(OnBgException, this, e, canClose);
     } catch (...) {
     }
   } else {
@@ -466,7 +456,7 @@ void TCustomWSocket::TryToSend() {
     const int result = socketType_ == SocketType::Datagram
                            ? wsock::SendTo(socket_, data, static_cast<size_t>(count), sendFlags_, remote_)
                            : wsock::Send(socket_, data, static_cast<size_t>(count), sendFlags_);
-    if (result > 0 && OnSendData) OnSendData(this, result);
+    if (result > 0) Fire(OnSendData, this, result);
     if (result == 0) return;
     if (result < 0) {
       const int code = WSAGetLastError();
@@ -495,7 +485,7 @@ void TCustomWSocket::TryToSend() {
 int TCustomWSocket::SendTo(const sockaddr_in& to, int, const void* data, int length) {
   const int result = wsock::SendTo(socket_, data, static_cast<size_t>(std::max(length, 0)), sendFlags_, to);
   if (result < 0) lastError_ = WSAGetLastError();
-  if (result > 0 && OnSendData) OnSendData(this, result);
+  if (result > 0) Fire(OnSendData, this, result);
   return result;
 }
 

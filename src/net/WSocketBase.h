@@ -2,7 +2,8 @@
 // whose every outcome arrives as an event from the one event loop; failures
 // go to OnError when assigned, else raise ESocketException. Owned by its
 // creator; event-loop thread only. Handlers must not destroy the component
-// they are called from: use ReleaseLater or CloseDelayed.
+// they are called from (use ReleaseLater or CloseDelayed); a debug build
+// stops in the destructor of one that does.
 #pragma once
 #include <netinet/in.h>
 
@@ -12,10 +13,12 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "net/WSockbuf.h"
 #include "net/WSocketResolve.h"
+#include "platform/CallbackDepth.h"
 #include "platform/EventLoop.h"
 #include "platform/SocketNotifier.h"
 
@@ -132,6 +135,13 @@ class TCustomWSocket {
   void ProcessEvent(uint32_t event, uint16_t error);
   EventLoop& Loop() { return loop_; }
   bool Destroying() const { return destroying_; }
+  // Calls an event's handler, when assigned, counted as running.
+  template <class Event, class... Args>
+  void Fire(const Event& event, Args&&... args) {
+    if (!event) return;
+    const CallbackDepth::Scope running(callbacks_);
+    event(std::forward<Args>(args)...);
+  }
 
  private:
   // The rule of Addr, Port and Proto: the same text changes nothing, any
@@ -158,6 +168,7 @@ class TCustomWSocket {
   void PostRequest(std::function<void()> work);
 
   EventLoop& loop_;
+  CallbackDepth callbacks_;
   SocketNotifier notifier_;
   std::string dnsResult_;
   std::vector<std::string> dnsResultList_;

@@ -67,7 +67,7 @@ bool TCustomLineWSocket::TriggerDataAvailable(uint16_t error) {
   }
   if (lineBuffer_.size() > kMaxLine) {
     lineBuffer_.clear();
-    if (OnLineTooLong) OnLineTooLong(this);
+    Fire(OnLineTooLong, this);
   }
   return true;
 }

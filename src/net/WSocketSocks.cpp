@@ -131,7 +131,7 @@ void TCustomSocksWSocket::SendGreeting() {
 
 void TCustomSocksWSocket::SendAuth() {
   phase_ = Phase::Auth;
-  if (OnSocksAuthState) OnSocksAuthState(this, socksAuthStart);
+  Fire(OnSocksAuthState, this, socksAuthStart);
   // Appended rather than summed: GCC 12 at -O3 takes the sum of temporaries
   // for an overlapping copy (a false -Wrestrict).
   std::string auth = ByteString(1);
@@ -215,7 +215,7 @@ void TCustomSocksWSocket::OnReply() {
       if (at(0) != kSocks5) return Fail(socksVersionError, "socks version error");
       reply_.clear();
       if (at(1) == kMethodNone) {
-        if (OnSocksAuthState) OnSocksAuthState(this, socksAuthNotRequired);
+        Fire(OnSocksAuthState, this, socksAuthNotRequired);
         return SendRequest();
       }
       if (at(1) == kMethodUserPass && SocksAuthentication == socksAuthenticateUsercode) return SendAuth();
@@ -224,11 +224,11 @@ void TCustomSocksWSocket::OnReply() {
     case Phase::Auth:
       if (!ReadReply(2)) return;
       if (at(1) != 0) {
-        if (OnSocksAuthState) OnSocksAuthState(this, socksAuthFailure);
+        Fire(OnSocksAuthState, this, socksAuthFailure);
         return Fail(socksAuthenticationFailed, "socks authentication failed");
       }
       reply_.clear();
-      if (OnSocksAuthState) OnSocksAuthState(this, socksAuthSuccess);
+      Fire(OnSocksAuthState, this, socksAuthSuccess);
       return SendRequest();
     case Phase::Request: {
       if (Level4()) {
@@ -264,11 +264,11 @@ void TCustomSocksWSocket::Fail(int error, const std::string& msg) {
 }
 
 void TCustomSocksWSocket::TriggerSocksConnected(uint16_t error) {
-  if (OnSocksConnected) OnSocksConnected(this, error);
+  Fire(OnSocksConnected, this, error);
 }
 
 void TCustomSocksWSocket::TriggerSocksError(int error, const std::string& msg) {
-  if (OnSocksError) OnSocksError(this, error, msg);
+  Fire(OnSocksError, this, error, msg);
 }
 
 }  // namespace ovlar

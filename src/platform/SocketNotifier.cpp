@@ -80,10 +80,11 @@ uint16_t SocketNotifier::TakeSocketError() const {
 }
 
 void SocketNotifier::Deliver(uint32_t event, uint16_t error) {
-  // The handler may close the socket or destroy this notifier: keep what is
-  // needed on the stack and touch no member afterwards.
+  // The handler may close the socket or select another, which replaces
+  // handler_: the call runs on copies.
   Handler handler = handler_;
   const int socket = socket_;
+  const CallbackDepth::Scope running(callbacks_);
   if (handler) handler(socket, event, error);
 }
 

@@ -7,12 +7,15 @@
 // to read, so an owner that reads on every read notification gets it all.
 // Every notification names its socket and carries a Windows Sockets error
 // code; ones posted for an earlier socket are dropped.
-// Owned by a socket component; event-loop thread only.
+// Owned by a socket component; event-loop thread only. The handler must not
+// destroy the notifier (a debug build stops when it does).
 #pragma once
+#include <cassert>
 #include <cstdint>
 #include <functional>
 #include <memory>
 
+#include "platform/CallbackDepth.h"
 #include "platform/EventLoop.h"
 
 namespace ovlar {
@@ -24,7 +27,10 @@ class SocketNotifier {
   using Handler = std::function<void(int socket, uint32_t event, uint16_t error)>;
 
   explicit SocketNotifier(EventLoop& loop) : loop_(loop) {}
-  ~SocketNotifier() { Unselect(); }
+  ~SocketNotifier() {
+    assert(callbacks_.Idle() && "a socket was destroyed by its own handler");
+    Unselect();
+  }
   SocketNotifier(const SocketNotifier&) = delete;
   SocketNotifier& operator=(const SocketNotifier&) = delete;
 
@@ -54,6 +60,7 @@ class SocketNotifier {
   uint16_t TakeSocketError() const;
 
   EventLoop& loop_;
+  CallbackDepth callbacks_;
   int socket_ = -1;
   uint32_t mask_ = 0;
   Handler handler_;
