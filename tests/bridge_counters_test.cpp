@@ -116,10 +116,15 @@ TEST_F(EngineLimits, AFullEngineLinkIsADropAndCountsStayTrue) {
   ASSERT_EQ(Count(full), 1u) << "the link never filled after " << sent << " datagrams";
   FromNode(local1_, frame, 20);
   EXPECT_EQ(Count(full), 1u) << "once a second at most";
+  sent += 20;
+  // The receiving kernel may make a little room meanwhile, so the second
+  // line comes with the first datagram refused after the second has passed.
   Advance(1000);
-  FromNode(local1_, frame, 1);
+  for (int extra = 0; Count(full) == 1 && extra < 2000; extra += 20) {
+    FromNode(local1_, frame, 20);
+    sent += 20;
+  }
   EXPECT_EQ(Count(full), 2u);
-  sent += 21;
 
   const TDirection& d = form_->Counters().IpToRadio;
   EXPECT_EQ(d.Forwarded + d.Drops[static_cast<size_t>(TDrop::EngineFull)], static_cast<uint64_t>(sent));
