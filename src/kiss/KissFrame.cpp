@@ -56,9 +56,11 @@ bool TKissDecoder::Take(char c) {
         Append(kFesc);
       } else {
         Spoil(TFault::BadEscape, static_cast<uint8_t>(c));
+        // The escape stood for a byte of the frame, even one that FEND cuts
+        // off, so that a spoilt frame never covers nothing.
+        ++length_;
         // FEND still ends the frame: the next one is not lost with this one.
         if (c == kFend) return FrameEnd();
-        ++length_;
       }
       return true;
   }
