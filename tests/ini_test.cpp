@@ -47,6 +47,25 @@ TEST(IniFile, BinaryJunkNeitherCrashesNorLeaksIntoValues) {
   (void)ini.ReadSectionValues("A");
 }
 
+// Only a mark that opens the file is skipped; elsewhere it is text.
+TEST(IniFile, AByteOrderMarkAtTheStartIsSkipped) {
+  const std::string bom = "\xEF\xBB\xBF";
+  struct Case {
+    std::string text;
+    std::string trace;
+  };
+  const Case cases[] = {
+      {bom + "[OVLAR]\r\nTRACE=1\r\n", "1"},
+      {bom + "; comment\n[OVLAR]\nTRACE=2", "2"},
+      {"[OVLAR]\nTRACE=3\n" + bom + "[AGW]\nPORT=1", "3"},
+      {"[OVLAR]\n" + bom + "TRACE=4", "d"},
+      {bom + bom + "[OVLAR]\nTRACE=5", "d"},
+      {bom, "d"},
+      {"\xEF\xBB[OVLAR]\nTRACE=6", "d"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IniFile::FromText(c.text).ReadString("OVLAR", "TRACE", "d"), c.trace) << c.text;
+}
+
 TEST(IniFile, MissingFileGivesDefaults) {
   test::ScratchDir dir;
   const IniFile ini(WorkingDirectoryFile("OVLAR.INI"));

@@ -11,10 +11,12 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "bridge/CommandLine.h"
 #include "bridge/Form1.h"
 #include "bridge/Program.h"
+#include "bridge/ProgramSignals.h"
 #include "desktop/DesktopModule.h"
 #include "desktop/DisplayProbe.h"
 #include "desktop/HeadlessDesktop.h"
@@ -27,7 +29,7 @@ int RunProgram(bool headless) {
   // Signals are taken over before any thread starts, so none gets them.
   std::function<void(int)> onSignal;
   // SIGHUP: the terminal that started the program has gone.
-  loop.HandleSignals({SIGTERM, SIGINT, SIGHUP, SIGUSR1}, [&onSignal](int signo) {
+  loop.HandleSignals(ovlar::ProgramSignals(), [&onSignal](int signo) {
     if (onSignal) onSignal(signo);
   });
   if (!headless && ovlar::DisplayReachable()) {
@@ -41,17 +43,27 @@ int RunProgram(bool headless) {
   return ovlar::RunBridge(loop, desktop, [&loop] { loop.Run(); }, onSignal);
 }
 
+// The text on stdout; 1 when it did not all get there (a full disk, a
+// closed pipe), since a caller that reads it would otherwise take a cut
+// text for the whole.
+int Print(const std::string& text) {
+  std::fputs(text.c_str(), stdout);
+  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return 0;
+  std::fprintf(stderr, "ovlar: stdout not written: %s\n", std::strerror(errno));
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything else: a signal in the first moments waits for the loop.
+  ovlar::BlockProgramSignals();
   const ovlar::CommandLine line = ovlar::ParseCommandLine(std::vector<std::string>(argv + (argc > 0), argv + argc));
   switch (line.action) {
     case ovlar::CommandLine::Action::Help:
-      std::fputs(ovlar::UsageText().c_str(), stdout);
-      return 0;
+      return Print(ovlar::UsageText());
     case ovlar::CommandLine::Action::Version:
-      std::printf("%s\n", ovlar::kProduct);
-      return 0;
+      return Print(std::string(ovlar::kProduct) + "\n");
     case ovlar::CommandLine::Action::UsageError:
       std::fprintf(stderr, "ovlar: %s\n%s", line.error.c_str(), ovlar::UsageText().c_str());
       return 2;

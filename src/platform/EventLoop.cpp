@@ -137,7 +137,7 @@ void EventLoop::DrainWakeups() {
   for (auto& callback : work) callback();
 }
 
-void EventLoop::HandleSignals(std::initializer_list<int> signos, std::function<void(int)> handler) {
+void EventLoop::HandleSignals(const std::vector<int>& signos, std::function<void(int)> handler) {
   sigset_t mask;
   sigemptyset(&mask);
   for (int s : signos) sigaddset(&mask, s);

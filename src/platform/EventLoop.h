@@ -27,12 +27,12 @@
 #include <deque>
 #include <exception>
 #include <functional>
-#include <initializer_list>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "platform/AsyncResolver.h"
 #include "platform/Clock.h"
@@ -78,7 +78,7 @@ class EventLoop {
 
   // Blocks the signals for this thread and delivers them as loop events.
   // Call before any other thread is started.
-  void HandleSignals(std::initializer_list<int> signos, std::function<void(int)> handler);
+  void HandleSignals(const std::vector<int>& signos, std::function<void(int)> handler);
 
   // Turns until Quit; returns at once if Quit was called before.
   void Run();

@@ -56,7 +56,10 @@ IniFile IniFile::FromText(const std::string& text) {
 void IniFile::Parse(const std::string& text) {
   std::string section;
   bool inSection = false;
-  size_t pos = 0;
+  // Editors that save UTF-8 may put a byte order mark first; it is not part
+  // of the first line, which is usually the first section's name.
+  const std::string bom = "\xEF\xBB\xBF";
+  size_t pos = text.compare(0, bom.size(), bom) == 0 ? bom.size() : 0;
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
     if (end == std::string::npos) end = text.size();

@@ -3,6 +3,7 @@
 // occurrence of a key wins (also across repeated sections), values are cut
 // to 2,047 bytes, blanks around names and values are trimmed, a value in
 // matching quotes loses them, and lines starting with ';' are comments.
+// A UTF-8 byte order mark at the start is skipped.
 // Read once at construction; a missing file reads as empty, and Error()
 // says why it could not be read.
 #pragma once

@@ -76,6 +76,12 @@ for opt in --headless "--dir DIR" --help --version OVLAR.INI; do
   grep -q -- "$opt" out.txt || fail "--help does not name $opt"
 done
 [ "$("$ovlar" --version)" = "Ovlar 1.00.00" ] || fail "--version: $("$ovlar" --version)"
+# An answer that could not be written is no answer.
+for opt in --help --version; do
+  "$ovlar" $opt >/dev/full 2>err.txt; rc=$?
+  [ "$rc" = 1 ] && [ "$(cat err.txt)" = "ovlar: stdout not written: No space left on device" ] ||
+    fail "$opt to /dev/full: status $rc, stderr '$(cat err.txt)'"
+done
 for args in --bogus --dir "--headless station"; do
   # shellcheck disable=SC2086
   "$ovlar" $args >out.txt 2>err.txt </dev/null; rc=$?
