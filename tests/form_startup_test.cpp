@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <system_error>
 
@@ -21,11 +22,11 @@ using Lines = std::vector<std::string>;
 
 class StartupTest : public ::testing::Test {
  protected:
-  // Nothing listens on TCP port 1, and UDP port 0 takes a free port: the
+  // Nothing listens on TCP port 1, and the node's port was free: the
   // bridge starts without touching anything real. Keys the test sets
   // itself come first and win.
   TForm1& Start(const std::string& ini) {
-    test::WriteFile("OVLAR.INI", ini + "\n[AGW]\nPORT=1\n[XNET]\nPORT=0\n");
+    test::WriteFile("OVLAR.INI", ini + "\n[AGW]\nPORT=1\n[XNET]\nPORT=" + nodePort_ + "\n");
     form_ = std::make_unique<TForm1>(loop_, desktop_);
     form_->FormCreate();
     return *form_;
@@ -40,6 +41,7 @@ class StartupTest : public ::testing::Test {
     return {};
   }
 
+  const std::string nodePort_ = std::to_string(test::FreeUdpPort());
   test::ScratchDir dir_;
   ManualClock clock_;
   EventLoop loop_{&clock_};
@@ -63,7 +65,7 @@ TEST_F(StartupTest, NoIniMeansMapModeWithoutPortsAndAnEmptyLog) {
 
 TEST_F(StartupTest, ParameterBlockInDirectModeLinesUpValues) {
   Start("[OVLAR]\nTRACE=1\nMODE=0\nRECOVER=on\n[AGW]\nHOSTNAME=localhost\nLOGIN=me\nPASSW=pw\nPORT=1\n"
-        "DEFPORT=3\n[XNET]\nHOST=node\nADDRESS=127.0.0.2\nPORT=0\nRADIOPORT=2\nCHANNELS=4\n");
+        "DEFPORT=3\n[XNET]\nHOST=node\nADDRESS=127.0.0.2\nRADIOPORT=2\nCHANNELS=4\n");
   const Lines expected{
       "Create: Starting Ovlar Version 1.00.00",
       "Create: Parameters",
@@ -82,7 +84,7 @@ TEST_F(StartupTest, ParameterBlockInDirectModeLinesUpValues) {
       "  XNet",
       "      HOST:        node",
       "      ADDRESS:     127.0.0.2",
-      "      PORT:        0",
+      "      PORT:        " + nodePort_,
       "      RADIOPORT    2",
       "      CHANNELS     4",
   };
@@ -174,9 +176,16 @@ TEST_F(StartupTest, UnworkableSettingsEndTheProgramWithOneLine) {
   const test::UdpPeer taken;
   const std::string busy = std::to_string(taken.Port());
   const std::string tooLarge = "\" is too large (at most 2147483647)";
+  const std::string notHost = "\", neither an IPv4 address nor a host name";
+  const std::string tooSmall = "\" is too small (at least 1)";
+  const std::string radioPort = "\" holds a radio port out of range (1 to 255)";
+  ASSERT_EQ(mkfifo("fifo", 0600), 0);
+  std::filesystem::create_directory("logdir");
   struct Case {
     std::string ini;
     std::string line;
+    // A LOGFILE refused is never opened: the line is on stderr alone.
+    bool logged = true;
   };
   const Case cases[] = {
       {"[OVLAR]\nMODE=99999999999", "OVLAR.INI [OVLAR] MODE: \"99999999999" + tooLarge},
@@ -197,16 +206,38 @@ TEST_F(StartupTest, UnworkableSettingsEndTheProgramWithOneLine) {
       {"[XNET.PORT]\nP1=1,0,3\nP2=1," + busy + ",3",
        "OVLAR.INI [XNET.PORT] P2: \"1," + busy + ",3\" UDP listener on port " + busy +
            " not opened: Address already in use"},
+      {"[XNET.PORT]\nP1=1,0,3\nP2=0,10193,94\nP3=3,0,5", "OVLAR.INI [XNET.PORT] P2: \"0,10193,94" + radioPort},
+      {"[XNET.PORT]\nP1=257,0,3", "OVLAR.INI [XNET.PORT] P1: \"257,0,3" + radioPort},
+      {"[XNET.PORT]\nP1=1,0,0", "OVLAR.INI [XNET.PORT] P1: \"1,0,0\" holds a remote UDP port too small (at least 1)"},
+      {"[OVLAR]\nMODE=0\n[AGW]\nDEFPORT=300", "OVLAR.INI [AGW] DEFPORT: \"300\" is too large (at most 255)"},
+      {"[OVLAR]\nMODE=1\n[AGW]\nDEFPORT=0", "OVLAR.INI [AGW] DEFPORT: \"0" + tooSmall},
+      {"[AGW]\nPORT=0", "OVLAR.INI [AGW] PORT: \"0" + tooSmall},
+      {"[OVLAR]\nMODE=0\n[XNET]\nPORT=00", "OVLAR.INI [XNET] PORT: \"00" + tooSmall},
+      {"[XNET]\nACCEPT=127.0.0.1,999.1.1.1",
+       "OVLAR.INI [XNET] ACCEPT: \"127.0.0.1,999.1.1.1\" holds \"999.1.1.1" + notHost},
+      {"[XNET]\nACCEPT=XNET, bad name!", "OVLAR.INI [XNET] ACCEPT: \"XNET, bad name!\" holds \"bad name!" + notHost},
+      {"[XNET]\nACCEPT=127.0.0.1 127.0.0.2",
+       "OVLAR.INI [XNET] ACCEPT: \"127.0.0.1 127.0.0.2\" holds \"127.0.0.1 127.0.0.2" + notHost},
+      {"[OVLAR]\nLOGFILE=OVLAR.INI", "OVLAR.INI [OVLAR] LOGFILE: \"OVLAR.INI\" is OVLAR.INI itself", false},
+      {"[OVLAR]\nLOGFILE=fifo", "OVLAR.INI [OVLAR] LOGFILE: \"fifo\" is a FIFO, not a regular file", false},
+      {"[OVLAR]\nLOGFILE=logdir/", "OVLAR.INI [OVLAR] LOGFILE: \"logdir/\" is a folder, not a regular file", false},
   };
   for (const Case& c : cases) {
     desktop_ = test::FakeDesktop{};
-    Start(c.ini + "\n[OVLAR]\nTRACE=1\n[XNET.PORT]\nLAST=1,0,3\n");
+    std::filesystem::remove("OVLAR.LOG");
+    const std::string ini = c.ini + "\n[OVLAR]\nTRACE=1\n[XNET.PORT]\nLAST=1,0,3\n";
+    Start(ini);
     EXPECT_TRUE(form_->ConfigError()) << c.ini;
     EXPECT_EQ(desktop_.Terminated, 1) << c.ini;
     EXPECT_EQ(desktop_.Notices, Lines{"ovlar: " + c.line});
     EXPECT_TRUE(desktop_.Boxes.empty()) << c.ini;
     EXPECT_FALSE(desktop_.IconPresent) << c.ini;
     form_.reset();
+    if (!c.logged) {
+      EXPECT_FALSE(std::filesystem::exists("OVLAR.LOG")) << c.ini;
+      EXPECT_EQ(test::ReadFile("OVLAR.INI").rfind(ini, 0), 0u) << "untouched: " << c.ini;
+      continue;
+    }
     const Lines log = Log();
     EXPECT_NE(std::find(log.begin(), log.end(), "Create: " + c.line), log.end()) << c.ini;
     EXPECT_EQ(log.back(), "Destroy: ShutDown Completed") << c.ini;
@@ -227,12 +258,43 @@ TEST_F(StartupTest, NonNumbersTakeTheDefaultWithAWarning) {
   EXPECT_EQ(LogFrom("Create: OVLAR.INI", 1), Lines{"Create: OVLAR.INI [AGW] PORT: \"-1\" is not a number, 8000 taken instead"});
 }
 
-TEST_F(StartupTest, AnUnwritableLogTurnsLoggingOffAndStartUpGoesOn) {
-  std::filesystem::create_directory("logdir");
-  Start("[OVLAR]\nTRACE=5\nLOGFILE=logdir\n[XNET.PORT]\nP=1,2,3\n");
+// An OVLAR.INI that is there is read or refused; only a missing one means
+// the defaults. The log is the default's, at TRACE 0 empty.
+TEST_F(StartupTest, AnIniThatCannotBeReadEndsTheProgram) {
+  const std::string path = std::filesystem::current_path().string() + "/OVLAR.INI";
+  struct Case {
+    std::function<void()> make;
+    std::string why;
+  };
+  const Case cases[] = {
+      {[&] { std::filesystem::create_directory(path); }, "Is a directory"},
+      {[&] { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); }, "not a regular file"},
+  };
+  for (const Case& c : cases) {
+    desktop_ = test::FakeDesktop{};
+    std::filesystem::remove_all(path);
+    c.make();
+    form_ = std::make_unique<TForm1>(loop_, desktop_);
+    form_->FormCreate();
+    EXPECT_TRUE(form_->ConfigError()) << c.why;
+    EXPECT_EQ(desktop_.Terminated, 1) << c.why;
+    EXPECT_EQ(desktop_.Notices, Lines{"ovlar: OVLAR.INI: \"" + path + "\" not read: " + c.why});
+    EXPECT_TRUE(desktop_.Boxes.empty()) << "no MAP configuration error after it";
+    form_.reset();
+    EXPECT_EQ(test::ReadFile("OVLAR.LOG"), "");
+  }
+}
+
+// Keys that serve DIRECT and CACHE only are not refused in MAP mode, and a
+// log that cannot be created turns logging off as it always did.
+TEST_F(StartupTest, WhatMapModeDoesNotUseAndAnUncreatableLogDoNotStopIt) {
+  Start("[OVLAR]\nTRACE=5\nLOGFILE=missing/dir/x.log\n[AGW]\nDEFPORT=0\n[XNET]\nPORT=0\n[XNET.PORT]\nP=1,2,3\n");
+  EXPECT_FALSE(form_->ConfigError());
   EXPECT_EQ(form_->XNet()[1].AGWPort, 1);
-  Start("[OVLAR]\nTRACE=5\nLOGFILE=missing/dir/x.log\n[XNET.PORT]\nP=1,2,3\n");
-  EXPECT_EQ(form_->XNet()[1].AGWPort, 1);
+  EXPECT_TRUE(desktop_.Notices.empty());
+  Start("[OVLAR]\nTRACE=1\nLOGFILE=/dev/null\n[XNET.PORT]\nP=255,0,65535\n");
+  EXPECT_FALSE(form_->ConfigError()) << "a character device is written as before";
+  EXPECT_EQ(form_->XNet()[1].AGWPort, 255);
 }
 
 TEST_F(StartupTest, JunkIniNeitherCrashesNorStopsStartUp) {

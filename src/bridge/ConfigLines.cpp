@@ -1,5 +1,6 @@
 #include "bridge/ConfigLines.h"
 
+#include "bridge/StartupFaults.h"
 #include "support/ReqLib32.h"
 
 namespace ovlar {
@@ -37,6 +38,19 @@ std::optional<TXNet> ReadXNetPortLine(const std::string& line, int taken, TLog& 
     return std::nullopt;
   }
   return TXNet{StrToInt(agw), StrToInt(local), StrToInt(remote), "UDP Port"};
+}
+
+std::string XNetEntryFault(const TXNet& entry) {
+  // Past 255 the engine's one-byte port field would wrap onto another radio.
+  if (entry.AGWPort < 1 || entry.AGWPort > TStartupFaults::kMaxRadioPort) {
+    return "holds a radio port out of range (1 to " + std::to_string(TStartupFaults::kMaxRadioPort) + ")";
+  }
+  if (entry.LocalUDP > TStartupFaults::kMaxPort || entry.RemoteUDP > TStartupFaults::kMaxPort) {
+    return "holds a UDP port too large (at most " + std::to_string(TStartupFaults::kMaxPort) + ")";
+  }
+  // Nothing can be sent to port 0.
+  if (entry.RemoteUDP == 0) return "holds a remote UDP port too small (at least 1)";
+  return {};
 }
 
 }  // namespace ovlar

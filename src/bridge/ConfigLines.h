@@ -30,5 +30,8 @@ struct StaticRoute {
 std::optional<StaticRoute> ReadRouteLine(const std::string& line, TLog& log);
 // "NAME=AGW,LOCALUDP,REMOTEUDP": an entry unless invalid or `taken` is full.
 std::optional<TXNet> ReadXNetPortLine(const std::string& line, int taken, TLog& log);
+// Why an entry cannot work, as the end of a start-up fault line; empty when
+// it can. Its local UDP port may be 0: one the system picks.
+std::string XNetEntryFault(const TXNet& entry);
 
 }  // namespace ovlar

@@ -1,11 +1,13 @@
 #include "bridge/Form1.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
 
 #include "bridge/Program.h"
+#include "bridge/SettingChecks.h"
 #include "bridge/StartupFaults.h"
 #include "platform/IniFile.h"
 #include "platform/WinSock.h"
@@ -51,19 +53,17 @@ void TForm1::FormCreate() {
     TStartupFaults faults;
     const std::string iniPath = WorkingDirectoryFile("OVLAR.INI");
     const IniFile ini(iniPath);
+    const std::string notRead = "OVLAR.INI: \"" + iniPath + "\" not read: " + ini.ErrorText();
+    // A file that is there but unreadable is a mistake to name, not a
+    // station without settings.
+    if (ini.Error() != 0 && ini.Error() != ENOENT) faults.Fault(notRead);
     ReadSettings(ini, faults, routes, ports);
-    CheckAddresses(faults);
+    CheckSettings(faults);
 
-    FLog = std::make_unique<TLog>();
-    FLog->LogFileName = FLogFile;
-    FLog->TraceLevel = FTrace;
-    FLog->MaxSize = int64_t{FLogSize} * 1024;
-    FLog->SetEnabled(true);
-    // What a socket met in an event and could hand to nobody.
-    loop_.SetFailureHandler([this](const std::exception& e) { Log(std::string("Run: Exception: ") + e.what()); });
+    CreateLog(CheckLogFile(faults, FLogFile, iniPath));
     WriteParameters();
     // Without the file only the MAP configuration error can follow; this says why.
-    if (ini.Error() != 0) Notify("OVLAR.INI: \"" + iniPath + "\" not read: " + std::strerror(ini.Error()));
+    if (ini.Error() == ENOENT) Notify(notRead);
     for (const std::string& warning : faults.Warnings()) Notify(warning);
     if (faults.Failed()) return StartFailed(faults.First());
 
@@ -97,6 +97,17 @@ void TForm1::FormCreate() {
   }
 }
 
+void TForm1::CreateLog(bool usable) {
+  FLog = std::make_unique<TLog>();
+  FLog->LogFileName = FLogFile;
+  FLog->TraceLevel = FTrace;
+  FLog->MaxSize = int64_t{FLogSize} * 1024;
+  // A LOGFILE refused is never opened: it may be OVLAR.INI or a FIFO.
+  if (usable) FLog->SetEnabled(true);
+  // What a socket met in an event and could hand to nobody.
+  loop_.SetFailureHandler([this](const std::exception& e) { Log(std::string("Run: Exception: ") + e.what()); });
+}
+
 void TForm1::Notify(const std::string& line) {
   Log("Create: " + line);
   desktop_.Notice("ovlar: " + line);
@@ -111,6 +122,7 @@ void TForm1::StartFailed(const std::string& why) {
 void TForm1::ReadSettings(const IniFile& ini, TStartupFaults& faults, std::vector<std::string>& routes,
                           std::vector<std::string>& ports) {
   const int64_t maxPort = TStartupFaults::kMaxPort;
+  // DEFPORT and XNET PORT work in DIRECT and CACHE mode only; MAP leaves them unused.
   FLogFile = ini.ReadString("OVLAR", "LOGFILE", "OVLAR.LOG");
   FMode = static_cast<uint8_t>(std::min(faults.Number(ini, "OVLAR", "MODE", kModeMap), int32_t{kModeMap}));
   FTrace = faults.Number(ini, "OVLAR", "TRACE", 0);
@@ -121,12 +133,13 @@ void TForm1::ReadSettings(const IniFile& ini, TStartupFaults& faults, std::vecto
   FAGWHostName = ini.ReadString("AGW", "HOSTNAME", "");
   FAGWLogin = ini.ReadString("AGW", "LOGIN", "");
   FAGWPassword = ini.ReadString("AGW", "PASSW", "");
-  FAGWPort = faults.Number(ini, "AGW", "PORT", 8000, maxPort);
-  FDefPort = faults.Number(ini, "AGW", "DEFPORT", 1);
+  FAGWPort = faults.Within(ini, "AGW", "PORT", 8000, 1, maxPort);
+  FDefPort = FMode == kModeMap ? faults.Number(ini, "AGW", "DEFPORT", 1)
+                               : faults.Within(ini, "AGW", "DEFPORT", 1, 1, TStartupFaults::kMaxRadioPort);
   FXNetHost = ini.ReadString("XNET", "HOST", "");
   FXNetAddress = ini.ReadString("XNET", "ADDRESS", "127.0.0.1");
   FXNetAccept = ini.ReadString("XNET", "ACCEPT", "");
-  FXNetPort = faults.Number(ini, "XNET", "PORT", 93, maxPort);
+  FXNetPort = faults.Within(ini, "XNET", "PORT", 93, FMode == kModeMap ? 0 : 1, maxPort);
   FRadioPort = faults.Number(ini, "XNET", "RADIOPORT", 1);
   FChannels = faults.Number(ini, "XNET", "CHANNELS", 1);
   FKeepSocket = SwitchOn(ini.ReadString("XNET", "KEEPSOCKET", "NO"));
@@ -136,7 +149,7 @@ void TForm1::ReadSettings(const IniFile& ini, TStartupFaults& faults, std::vecto
   ports = ini.ReadSectionValues("XNET.PORT");
 }
 
-void TForm1::CheckAddresses(TStartupFaults& faults) const {
+void TForm1::CheckSettings(TStartupFaults& faults) const {
   // The client connects to ADDRESS as the platform parses it; a name there
   // never worked, and ADDRESS is not used at all when HOSTNAME is set.
   if (FAGWHostName.empty() && wsock::InetAddr(FAGWAddress) == INADDR_NONE) {
@@ -147,6 +160,7 @@ void TForm1::CheckAddresses(TStartupFaults& faults) const {
   if (!IsHostText(FXNetAddress)) {
     faults.Fault(TStartupFaults::Line("XNET", "ADDRESS", FXNetAddress, "is neither an IPv4 address nor a host name"));
   }
+  CheckAccept(faults, FXNetAccept, FXNetAddress);
   if (FStatusPort != 0 && wsock::InetAddr(FStatusAddress) == INADDR_NONE) {
     faults.Fault(TStartupFaults::Line("STATUS", "ADDRESS", FStatusAddress, "is not an IPv4 address"));
   }
@@ -293,8 +307,9 @@ bool TForm1::LoadXNetPorts(const std::vector<std::string>& ports) {
       return false;
     }
     if (!entry) continue;
-    if (entry->LocalUDP > TStartupFaults::kMaxPort || entry->RemoteUDP > TStartupFaults::kMaxPort) {
-      StartFailed(TStartupFaults::Line("XNET.PORT", key, value, "holds a UDP port too large (at most 65535)"));
+    // A radio port 0 would end the table there and hide the entries after it.
+    if (const std::string why = XNetEntryFault(*entry); !why.empty()) {
+      StartFailed(TStartupFaults::Line("XNET.PORT", key, value, why));
       return false;
     }
     ++taken;

@@ -126,7 +126,10 @@ class TForm1 {
  private:
   void ReadSettings(const IniFile& ini, TStartupFaults& faults, std::vector<std::string>& routes,
                     std::vector<std::string>& ports);
-  void CheckAddresses(TStartupFaults& faults) const;
+  // The addresses and the ACCEPT list: what start-up refuses beyond the numbers.
+  void CheckSettings(TStartupFaults& faults) const;
+  // The log; not opened when LOGFILE was refused.
+  void CreateLog(bool usable);
   // A start-up finding, in the log and on stderr.
   void Notify(const std::string& line);
   // A finding that ends start-up: the line, then the shutdown without question.

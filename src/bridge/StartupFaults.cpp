@@ -26,6 +26,16 @@ int32_t TStartupFaults::Number(const IniFile& ini, const std::string& section, c
   return StrToInt(text);
 }
 
+int32_t TStartupFaults::Within(const IniFile& ini, const std::string& section, const std::string& key, int32_t def,
+                               int64_t min, int64_t max) {
+  const int32_t number = Number(ini, section, key, def, max);
+  // Every other outcome of Number is def, which is in range.
+  if (number < min) {
+    Fault(Line(section, key, ini.ReadString(section, key, ""), "is too small (at least " + std::to_string(min) + ")"));
+  }
+  return number;
+}
+
 void TStartupFaults::Fault(const std::string& line) {
   if (first_.empty()) first_ = line;
 }

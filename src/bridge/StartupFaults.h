@@ -14,6 +14,8 @@ namespace ovlar {
 class TStartupFaults {
  public:
   static constexpr int64_t kMaxPort = 65535;
+  // The engine numbers radio ports from 1 and carries them in one byte.
+  static constexpr int64_t kMaxRadioPort = 255;
 
   // 'OVLAR.INI [SECTION] KEY: "VALUE" reason'.
   static std::string Line(const std::string& section, const std::string& key, const std::string& value,
@@ -23,6 +25,10 @@ class TStartupFaults {
   // warning unless it is empty); a number above max is a fault.
   int32_t Number(const IniFile& ini, const std::string& section, const std::string& key, int32_t def,
                  int64_t max = INT32_MAX);
+  // The same for a key that works only from min up: a smaller number is a
+  // fault too. def is min or more.
+  int32_t Within(const IniFile& ini, const std::string& section, const std::string& key, int32_t def, int64_t min,
+                 int64_t max);
   void Fault(const std::string& line);
   void Warn(const std::string& line) { warnings_.push_back(line); }
 

@@ -1,10 +1,12 @@
 #include "platform/IniFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <fstream>
-#include <iterator>
+#include <cstdlib>
+#include <cstring>
 #include <unordered_set>
 
 namespace ovlar {
@@ -36,15 +38,41 @@ std::string Unquote(const std::string& value) {
 }  // namespace
 
 IniFile::IniFile(const std::string& path) {
-  errno = 0;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error_ = errno != 0 ? errno : EIO;
+  // Without O_NONBLOCK a FIFO would hold start-up until a writer came.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    error_ = errno;
     return;
   }
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) error_ = errno != 0 ? errno : EIO;
-  Parse(text);
+  std::string text;
+  struct stat status {};
+  if (fstat(fd, &status) != 0) {
+    error_ = errno;
+  } else if (S_ISDIR(status.st_mode)) {
+    error_ = EISDIR;
+  } else if (!S_ISREG(status.st_mode)) {
+    error_ = kNotRegular;
+  } else {
+    error_ = ReadAll(fd, text);
+  }
+  close(fd);
+  if (error_ == 0) Parse(text);
+}
+
+int IniFile::ReadAll(int fd, std::string& text) {
+  char chunk[65536];
+  for (;;) {
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n == 0) return 0;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    text.append(chunk, static_cast<size_t>(n));
+  }
+}
+
+std::string IniFile::ErrorText() const {
+  if (error_ == kNotRegular) return "not a regular file";
+  return error_ == 0 ? std::string() : std::strerror(error_);
 }
 
 IniFile IniFile::FromText(const std::string& text) {

@@ -4,8 +4,9 @@
 // to 2,047 bytes, blanks around names and values are trimmed, a value in
 // matching quotes loses them, and lines starting with ';' are comments.
 // A UTF-8 byte order mark at the start is skipped.
-// Read once at construction; a missing file reads as empty, and Error()
-// says why it could not be read.
+// Read once at construction; a file that is missing or cannot be read (a
+// folder, a FIFO, a device, no permission) reads as empty, and Error()
+// says why.
 #pragma once
 #include <string>
 #include <utility>
@@ -25,8 +26,12 @@ class IniFile {
   // "KEY=VALUE" lines in file order; empty values left out, a repeated key
   // listed once with its first value.
   std::vector<std::string> ReadSectionValues(const std::string& section) const;
-  // The errno of a file that could not be read; 0 when it was.
+  // A file that is there but not a regular file (a FIFO, a device).
+  static constexpr int kNotRegular = -1;
+  // The errno of a file that could not be read, or kNotRegular; 0 when it was.
   int Error() const { return error_; }
+  // The same in words, as the system says it; empty when it was read.
+  std::string ErrorText() const;
 
  private:
   struct Entry {
@@ -36,6 +41,8 @@ class IniFile {
   };
   IniFile() = default;
   void Parse(const std::string& text);
+  // The errno of a failed read; 0 at the end of the file.
+  static int ReadAll(int fd, std::string& text);
   const Entry* Find(const std::string& section, const std::string& key) const;
 
   std::vector<Entry> entries_;

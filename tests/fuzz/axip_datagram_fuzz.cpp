@@ -9,8 +9,10 @@
 // counted, forwarded once per write the engine took and dropped once per
 // write it refused, or dropped once when it reached no write at all.
 //
-// The bridges' listeners are bound to ports the system picks; the event
-// loop never runs, so they never read anything.
+// The bridges' listeners are bound to ports that were free a moment
+// before (the DIRECT and CACHE ones need a node port other than 0) and the
+// MAP ones to ports the system picks; the event loop never runs, so they
+// never read anything.
 #include <arpa/inet.h>
 #include <unistd.h>
 
@@ -23,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "../SocketTestUtil.h"
 #include "FuzzSupport.h"
 #include "bridge/Form1.h"
 #include "engine/Engine.h"
@@ -88,7 +91,7 @@ class TQuietDesktop : public Desktop {
   void HideMainWindow() override {}
 };
 
-const char* const kCommon = "[OVLAR]\nLOGFILE=/dev/null\nTRACE=5\n[XNET]\nADDRESS=127.0.0.1\nPORT=0\n";
+const char* const kCommon = "[OVLAR]\nLOGFILE=/dev/null\nTRACE=5\n[XNET]\nADDRESS=127.0.0.1\n";
 const char* const kDirect = "[OVLAR]\nMODE=0\n[AGW]\nDEFPORT=2\n[XNET]\nACCEPT=XNET\n";
 // Channels 2 to 4; N0CALL and DB0ABC-5 routed, N9ZZZ to a port the engine lacks.
 const char* const kCache =
@@ -107,7 +110,7 @@ struct Bridge {
 Bridge Start(TQuietDesktop& desktop, const std::string& ini) {
   std::string folder = (std::filesystem::temp_directory_path() / "ovlar-fuzz-XXXXXX").string();
   FUZZ_CHECK(mkdtemp(folder.data()) != nullptr, "a scratch folder for OVLAR.INI");
-  std::ofstream(folder + "/OVLAR.INI") << kCommon << ini;
+  std::ofstream(folder + "/OVLAR.INI") << kCommon << "PORT=" << test::FreeUdpPort() << "\n" << ini;
   const std::filesystem::path back = std::filesystem::current_path();
   std::filesystem::current_path(folder);
   Bridge bridge;

@@ -14,6 +14,7 @@
 #include "bridge/AcceptList.h"
 #include "bridge/ConfigLines.h"
 #include "bridge/HostNames.h"
+#include "bridge/SettingChecks.h"
 #include "bridge/StartupFaults.h"
 #include "platform/IniFile.h"
 #include "platform/WinSock.h"
@@ -51,6 +52,8 @@ void CheckAddresses(const IniFile& ini) {
   const TAcceptList accept(ini.ReadString("XNET", "ACCEPT", ""), node);
   std::vector<std::string> hosts = accept.Hosts();
   for (const std::string& host : hosts) FUZZ_CHECK(!host.empty(), "no empty entry in the ACCEPT list");
+  TStartupFaults faults;
+  CheckAccept(faults, ini.ReadString("XNET", "ACCEPT", ""), node);
   std::sort(hosts.begin(), hosts.end());
   FUZZ_CHECK(std::adjacent_find(hosts.begin(), hosts.end()) == hosts.end(), "each ACCEPT entry once");
 }
@@ -74,6 +77,8 @@ void CheckXNetPorts(const IniFile& ini) {
       const auto entry = ReadXNetPortLine(line, taken, fuzz::NullLog());
       if (!entry) continue;
       FUZZ_CHECK(entry->AGWPort >= 0 && entry->LocalUDP >= 0 && entry->RemoteUDP >= 0, "ports are never negative");
+      FUZZ_CHECK(!XNetEntryFault(*entry).empty() || (entry->AGWPort >= 1 && entry->AGWPort <= 255),
+                 "an entry taken is for radio ports 1 to 255");
       ++taken;
     } catch (const std::out_of_range&) {
     }

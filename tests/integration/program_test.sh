@@ -44,7 +44,25 @@ done <<'EOF_CASES'
 [AGW]\nADDRESS=localhost|OVLAR.INI [AGW] ADDRESS: "localhost" is not an IPv4 address (a host name belongs in HOSTNAME)
 [XNET]\nADDRESS=300.1.1.1|OVLAR.INI [XNET] ADDRESS: "300.1.1.1" is neither an IPv4 address nor a host name
 [XNET.PORT]\nA=1,10193,93\nB=2,10193,94|OVLAR.INI [XNET.PORT] B: "2,10193,94" UDP listener on port 10193 not opened: Address already in use
+[XNET.PORT]\nP2=0,10193,94|OVLAR.INI [XNET.PORT] P2: "0,10193,94" holds a radio port out of range (1 to 255)
+[XNET]\nACCEPT=999.1.1.1|OVLAR.INI [XNET] ACCEPT: "999.1.1.1" holds "999.1.1.1", neither an IPv4 address nor a host name
+[AGW]\nPORT=0|OVLAR.INI [AGW] PORT: "0" is too small (at least 1)
 EOF_CASES
+
+# An OVLAR.INI that is a folder and a LOGFILE that is a FIFO are refused at
+# once, instead of idling without a log or blocking start-up; the FIFO is
+# never opened, so the line is on stderr alone.
+mkdir -p "$work/inidir/OVLAR.INI" && cd "$work/inidir"
+timeout 20 "$ovlar" --headless 2>err.txt </dev/null
+rc=$?
+[ "$rc" = 1 ] && [ "$(cat err.txt)" = "ovlar: OVLAR.INI: \"$work/inidir/OVLAR.INI\" not read: Is a directory" ] ||
+  fail "OVLAR.INI a folder: status $rc, stderr '$(cat err.txt)'"
+mkdir "$work/logfifo" && cd "$work/logfifo" && mkfifo fifo
+printf '[OVLAR]\nTRACE=1\nLOGFILE=fifo\n[XNET.PORT]\nP1=1,0,93\n' >OVLAR.INI
+timeout 20 "$ovlar" --headless 2>err.txt </dev/null
+rc=$?
+[ "$rc" = 1 ] && [ "$(cat err.txt)" = 'ovlar: OVLAR.INI [OVLAR] LOGFILE: "fifo" is a FIFO, not a regular file' ] ||
+  fail "LOGFILE a FIFO: status $rc, stderr '$(cat err.txt)'"
 
 # Each shipped example starts, logs its parameters and stops on SIGTERM,
 # SIGINT or SIGHUP, without asking.
