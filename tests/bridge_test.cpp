@@ -561,6 +561,51 @@ INSTANTIATE_TEST_SUITE_P(Cases, AcceptBridge,
                                            AcceptCase{" xnet , 127.0.0.9", "node.test", true, false},
                                            AcceptCase{"unknown.test,127.0.0.2", "127.0.0.1", false, true}));
 
+// A flood from a refused host and one of bad datagrams: per sender and
+// reason the first few of a second are logged whole, the rest counted in
+// one line a minute; what is good still goes through.
+class FloodBridge : public BridgeFixture {
+ protected:
+  void SetUp() override {
+    local_ = FreeUdpPort();
+    Start("[XNET]\nACCEPT=127.0.0.1\n[XNET.PORT]\nA=1," + std::to_string(local_) + ",93\n");
+    Connect();
+  }
+  uint64_t Drops(TDrop reason) const { return form_->Counters().IpToRadio.Drops[static_cast<size_t>(reason)]; }
+  uint16_t local_ = 0;
+  UdpPeer good_{0, "127.0.0.1"}, refused_{0, "127.0.0.2"};
+};
+
+TEST_F(FloodBridge, IsLoggedAFewTimesASecondThenCounted) {
+  const std::string frame = Ax25Frame("N0CALL", 0, "XNODE", 0, 0x00, "x");
+  std::string badCrc = WithFcs(frame);
+  badCrc.back() = static_cast<char>(badCrc.back() ^ 1);
+  for (int i = 0; i < 40; ++i) refused_.SendTo(local_, WithFcs(frame));
+  for (int i = 0; i < 8; ++i) good_.SendTo(local_, badCrc);
+  good_.SendTo(local_, WithFcs(frame));
+  ASSERT_TRUE(WaitTransmitted(1));
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Drops(TDrop::NotAccepted) == 40 && Drops(TDrop::BadCrc) == 8; }));
+  const int per = TLineLimit::kPerSecond;
+  const std::string refused = "<AXIP> OnDataAvailable: Frame from (127.0.0.2:" + std::to_string(refused_.Port()) +
+                              ") not accepted, discarded";
+  EXPECT_EQ(Count(refused), size_t(per));
+  EXPECT_EQ(Count("<AXIP> OnDataAvailable: Computed CRC(" + WordToHex(TCRC().ComputeCRC(badCrc.data(), badCrc.size())) +
+                  ") is wrong"),
+            size_t(per));
+  EXPECT_EQ(Count("<AXIP> OnDataAvailable: Error(0) Listener(" + std::to_string(local_) + ")"), size_t(2 * per + 1));
+  Advance(60000);
+  const std::string more = "<AXIP> OnDataAvailable: ... ";
+  EXPECT_EQ(Count(more + std::to_string(40 - per) + " more from (127.0.0.2) in the last 60 s (not accepted)"), 1u);
+  EXPECT_EQ(Count(more + std::to_string(8 - per) + " more from (127.0.0.1) in the last 60 s (CRC wrong)"), 1u);
+  refused_.SendTo(local_, WithFcs(frame));
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Drops(TDrop::NotAccepted) == 41; }));
+  EXPECT_EQ(Count(refused), size_t(per + 1)) << "a new second, a new start";
+  Advance(60000);
+  const Lines& all = Log();
+  EXPECT_EQ(std::count_if(all.begin(), all.end(), [](const std::string& l) { return l.find(" more from (") != std::string::npos; }),
+            2) << "nothing held back, nothing to count";
+}
+
 // The node behind a name that fails, then answers, moves and fails again.
 // Both node addresses listen on the same port.
 class NamedNodeBridge : public BridgeFixture {

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <regex>
+#include <system_error>
 
 #include "TestUtil.h"
 #include "support/Log.h"
@@ -110,6 +113,86 @@ TEST_F(LogTest, PastItsSizeTheFileBecomesDotOneAndANewOneStarts) {
   log_.MaxSize = 0;
   for (int i = 0; i < 10; ++i) log_.WriteLog(1, std::string(30, 'z'));
   EXPECT_GT(ReadFile("OVLAR.LOG").size(), 300u) << "0 is no limit";
+}
+
+// A folder that holds `room` bytes of OVLAR.LOG and OVLAR.LOG.1 together,
+// as a full disk does: a write takes what still fits, then ENOSPC.
+class SmallDisk {
+ public:
+  explicit SmallDisk(TLog& log, size_t room) : room_(room) {
+    log.WriteCall = [this](int fd, const void* data, size_t count) -> ssize_t {
+      const size_t used = Size("OVLAR.LOG") + Size("OVLAR.LOG.1");
+      if (used >= room_) {
+        errno = ENOSPC;
+        return -1;
+      }
+      return write(fd, data, std::min(count, room_ - used));
+    };
+  }
+  size_t room_;
+
+ private:
+  static size_t Size(const char* path) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    return error ? 0 : static_cast<size_t>(size);
+  }
+};
+
+std::vector<std::string> RawLines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = text.find("\r\n", at);
+    lines.push_back(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
+    at = end == std::string::npos ? text.size() : end + 2;
+  }
+  return lines;
+}
+
+TEST_F(LogTest, AfterAFullDiskTheNextLineStartsOnALineOfItsOwn) {
+  Open(1).WriteLog(1, "first");
+  SmallDisk disk(log_, ReadFile("OVLAR.LOG").size() + 12);
+  log_.WriteLog(1, "cut by the full disk");
+  log_.WriteLog(1, "lost whole");
+  disk.room_ = 1000;
+  log_.WriteLog(1, "after");
+  const std::vector<std::string> lines = RawLines(ReadFile("OVLAR.LOG"));
+  ASSERT_EQ(lines.size(), 3u) << ReadFile("OVLAR.LOG");
+  EXPECT_EQ(test::LogText(lines[0]), "first");
+  EXPECT_EQ(lines[1].size(), 12u) << "the cut piece stays, ended";
+  EXPECT_EQ(test::LogText(lines[2]), "after");
+}
+
+// The log and its older copy no longer fit: the copy goes, once and said,
+// and the log keeps being written.
+TEST_F(LogTest, WhenTheFolderCannotHoldBothGenerationsTheOlderOneIsDropped) {
+  test::WriteFile("OVLAR.LOG.1", std::string(900, 'o'));
+  Open(1).MaxSize = 10000;
+  SmallDisk disk(log_, 1000);
+  for (int i = 0; i < 10; ++i) log_.WriteLog(1, "line " + std::to_string(i) + std::string(20, '.'));
+  EXPECT_FALSE(std::filesystem::exists("OVLAR.LOG.1"));
+  const auto texts = test::LogTexts("OVLAR.LOG");
+  const std::string said = "Log: no room for the log, OVLAR.LOG.1 removed to make some";
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), said), 1);
+  ASSERT_FALSE(texts.empty());
+  EXPECT_EQ(texts.back().rfind("line 9", 0), 0u);
+}
+
+TEST_F(LogTest, HeldLinesAreWrittenInOneGoOrNotAtAll) {
+  Open(4).WriteLog(1, "before");
+  log_.Hold();
+  log_.WriteLog(1, "kept");
+  log_.DumpBuffer(4, "AB", 2);
+  EXPECT_EQ(test::LogTexts("OVLAR.LOG"), std::vector<std::string>{"before"});
+  log_.Release(true);
+  log_.Hold();
+  log_.WriteLog(1, "dropped");
+  log_.Release(false);
+  log_.WriteLog(1, "after");
+  EXPECT_EQ(test::LogTexts("OVLAR.LOG"),
+            (std::vector<std::string>{"before", "kept", "------ Dump Buffer Len(2) ------",
+                                      TLog::DumpLines("AB").substr(0, 67),
+                                      "------              End of Dump              ------", "after"}));
 }
 
 }  // namespace

@@ -403,6 +403,10 @@ void TForm1::FormDestroy() {
       Dlte(&FCache.Head());
       if (FCache.Size() == before) break;
     }
+    if (FLimitTimer) {
+      FLimitTimer.reset();
+      LimitSummaries();
+    }
     if (FStatusTimer) {
       FStatusTimer.reset();
       FTipTimer.reset();

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@
 #include "bridge/Counters.h"
 #include "bridge/HeardList.h"
 #include "bridge/KeptSockets.h"
+#include "bridge/LineLimit.h"
 #include "bridge/HostNames.h"
 #include "bridge/StartupFaults.h"
 #include "bridge/StatusServer.h"
@@ -173,6 +175,12 @@ class TForm1 {
   bool SendDatagram(const std::string& datagram, int32_t port);
   // The outcome of a frame handed to the engine, counted; true when sent.
   bool Transmitted(int32_t port, TSendResult result, size_t bytes);
+  // OnDataAvailable's read and what follows it; from is the sender.
+  void ReadDatagram(TCustomWSocket* sender, uint16_t error, sockaddr_in& from);
+  // A drop of a bad datagram or of one from a refused host: its lines are limited.
+  void DropBad(TDrop reason);
+  // The lines that say how many such datagrams were not logged.
+  void LimitSummaries();
   // False, with the drop counted and logged, for a read that gave no datagram of a length to take.
   bool ReceivedWhole(TCustomWSocket* sender, int count, int32_t waiting);
   bool Checked(const char* bytes, size_t count, const sockaddr_in& from, std::string& data);
@@ -238,6 +246,9 @@ class TForm1 {
   THeardList FHeard;
   // Set by OnOutError: the datagram being sent did not leave.
   bool FOutFailed = false;
+  // Why the datagram being read was dropped as bad or refused, if it was.
+  std::optional<TDrop> FTrouble;
+  TLineLimit FLineLimit;
   // When "engine link full" was last logged, and the ports already named
   // as not at the engine: a stuck engine must not flood the log.
   int64_t FFullLoggedAt = -1;
@@ -255,6 +266,8 @@ class TForm1 {
   std::unique_ptr<TTimer> FRetryTimer;
   std::unique_ptr<TTimer> FTipTimer;
   std::unique_ptr<TTimer> FStatusTimer;
+  // Says every minute how many bad or refused datagrams were not logged.
+  std::unique_ptr<TTimer> FLimitTimer;
   std::unique_ptr<TTimer> hLED;
   std::unique_ptr<TAboutDlg> hAboutDlg;
   std::unique_ptr<TWSocket> FUDPClient;

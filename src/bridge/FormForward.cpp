@@ -118,25 +118,48 @@ bool TForm1::SendDatagram(const std::string& datagram, int32_t port) {
 // ---- IP to radio ----
 
 void TForm1::OnDataAvailable(TCustomWSocket* sender, uint16_t error) {
+  // The datagram's lines wait until its fate is known: those of a bad one,
+  // or of one from a refused host, are written only a few times a second.
+  if (FLog) FLog->Hold();
+  FTrouble.reset();
+  sockaddr_in from{};
   try {
-    if (Tracing(1)) Log("<AXIP> OnDataAvailable: Error(" + std::to_string(error) + ") Listener(" + sender->Port() + ")");
-    // One byte more than a datagram may have tells a longer one apart.
-    char buffer[kReceiveBuffer + 1];
-    sockaddr_in from{};
-    int fromLength = sizeof from;
-    if (!FReady) {
-      Log("<AXIP> OnDataAvailable: Not Ready, Frame Discarded");
-      sender->ReceiveFrom(buffer, sizeof buffer, from, fromLength);
-      DropIp(TDrop::NotReady);
-      return;
-    }
-    // The platform tells the whole length of the datagram waiting.
-    const int32_t waiting = sender->RcvdCount();
-    const int count = sender->ReceiveFrom(buffer, sizeof buffer, from, fromLength);
-    if (!ReceivedWhole(sender, count, waiting)) return;
-    OnDatagram(sender, buffer, static_cast<size_t>(count), from);
+    ReadDatagram(sender, error, from);
   } catch (...) {
     Log("<AXIP> Exception on module OnDataAvailable");
+  }
+  const bool told = !FTrouble || FLineLimit.Allow(from.sin_addr.s_addr, *FTrouble, loop_.Now());
+  if (FLog) FLog->Release(told);
+}
+
+void TForm1::ReadDatagram(TCustomWSocket* sender, uint16_t error, sockaddr_in& from) {
+  if (Tracing(1)) Log("<AXIP> OnDataAvailable: Error(" + std::to_string(error) + ") Listener(" + sender->Port() + ")");
+  // One byte more than a datagram may have tells a longer one apart.
+  char buffer[kReceiveBuffer + 1];
+  int fromLength = sizeof from;
+  if (!FReady) {
+    Log("<AXIP> OnDataAvailable: Not Ready, Frame Discarded");
+    sender->ReceiveFrom(buffer, sizeof buffer, from, fromLength);
+    DropIp(TDrop::NotReady);
+    return;
+  }
+  // The platform tells the whole length of the datagram waiting.
+  const int32_t waiting = sender->RcvdCount();
+  const int count = sender->ReceiveFrom(buffer, sizeof buffer, from, fromLength);
+  if (!ReceivedWhole(sender, count, waiting)) return;
+  OnDatagram(sender, buffer, static_cast<size_t>(count), from);
+}
+
+void TForm1::DropBad(TDrop reason) {
+  DropIp(reason);
+  FTrouble = reason;
+}
+
+void TForm1::LimitSummaries() {
+  try {
+    for (const std::string& line : FLineLimit.Summaries(loop_.Now())) Log("<AXIP> OnDataAvailable: " + line);
+  } catch (...) {
+    Log("<AXIP> Exception on module LimitSummaries");
   }
 }
 
@@ -151,7 +174,7 @@ bool TForm1::ReceivedWhole(TCustomWSocket* sender, int count, int32_t waiting) {
   } else {
     return true;
   }
-  DropIp(TDrop::BadLength);
+  DropBad(TDrop::BadLength);
   return false;
 }
 
@@ -185,7 +208,7 @@ bool TForm1::Checked(const char* bytes, size_t count, const sockaddr_in& from, s
   // No one-byte datagram has the residue; the test keeps the cut below safe.
   if (crc != TCRC::kResidue || count < 2) {
     Log("<AXIP> OnDataAvailable: Computed CRC(" + WordToHex(crc) + ") is wrong");
-    DropIp(TDrop::BadCrc);
+    DropBad(TDrop::BadCrc);
     return false;
   }
   if (Tracing(4)) Log("<AXIP> OnDataAvailable: Computed CRC(" + WordToHex(crc) + ") is OK", 4);
@@ -242,7 +265,7 @@ bool TForm1::Accepted(const sockaddr_in& from) {
   }
   Log("<AXIP> OnDataAvailable: Frame from (" + wsock::InetNtoa(from.sin_addr.s_addr) + ":" +
       std::to_string(ntohs(from.sin_port)) + ") not accepted, discarded");
-  DropIp(TDrop::NotAccepted);
+  DropBad(TDrop::NotAccepted);
   return false;
 }
 

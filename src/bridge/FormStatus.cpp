@@ -13,11 +13,14 @@ namespace ovlar {
 namespace {
 constexpr int64_t kTipMs = 1000;
 constexpr int64_t kStatusMs = 3600000;
+// How often the datagrams the log left out are counted up.
+constexpr int64_t kLimitMs = 60000;
 }  // namespace
 
 void TForm1::CreateStatusTimers() {
   FTipTimer = std::make_unique<TTimer>(loop_, kTipMs, [this] { ShowTip(); });
   FStatusTimer = std::make_unique<TTimer>(loop_, kStatusMs, [this] { StatusReport(); });
+  FLimitTimer = std::make_unique<TTimer>(loop_, kLimitMs, [this] { LimitSummaries(); });
 }
 
 void TForm1::ShowTip() {

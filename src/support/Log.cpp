@@ -1,5 +1,10 @@
 #include "support/Log.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <ctime>
@@ -45,17 +50,76 @@ bool TLog::Wanted(uint8_t level) const {
 }
 
 void TLog::Append(const std::string& text) {
-  std::FILE* file = std::fopen(LogFileName.c_str(), "ab");
-  if (!file) file = std::fopen(LogFileName.c_str(), "wb");
-  if (!file) return;
-  std::fwrite(text.data(), 1, text.size(), file);
-  const long size = std::ftell(file);
-  std::fclose(file);
-  if (MaxSize <= 0 || size < MaxSize) return;
+  if (holding_) {
+    held_ += text;
+    return;
+  }
+  Write(text);
+}
+
+void TLog::Hold() { holding_ = true; }
+
+void TLog::Release(bool write) {
+  holding_ = false;
+  std::string text;
+  text.swap(held_);
+  if (write && !text.empty()) Write(text);
+}
+
+void TLog::Write(const std::string& text) {
+  // O_NONBLOCK: a FIFO put in the file's place must not hold the bridge.
+  const char* name = LogFileName.c_str();
+  int fd = open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) return;
+  struct stat status {};
+  const bool known = fstat(fd, &status) == 0;
+  // A line cut by a full disk is ended before the next one starts.
+  const std::string out = (cut_ && known && status.st_size > 0 ? "\r\n" : "") + text;
+  size_t done = 0;
+  bool dropped = false;
+  if (!WriteFrom(fd, out, done) && DropOlder()) {
+    dropped = true;
+    WriteFrom(fd, out, done);
+  }
+  if (done > 0) cut_ = out[done - 1] != '\n';
+  if (dropped && done == out.size()) {
+    std::string line = Timestamp() + " Log: no room for the log, " + LogFileName + ".1 removed to make some\r\n";
+    size_t at = 0;
+    WriteFrom(fd, line, at);
+    if (at > 0) cut_ = line[at - 1] != '\n';
+  }
+  const int64_t size = known ? int64_t{status.st_size} + static_cast<int64_t>(done) : 0;
+  close(fd);
+  if (MaxSize > 0 && size >= MaxSize) Rotate();
+}
+
+bool TLog::WriteFrom(int fd, const std::string& text, size_t& from) {
+  while (from < text.size()) {
+    const ssize_t n = WriteCall(fd, text.data() + from, text.size() - from);
+    if (n > 0) {
+      from += static_cast<size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      // ENOSPC, EDQUOT or EFBIG: the room is gone; anything else is lost too.
+      return !(n < 0 && (errno == ENOSPC || errno == EDQUOT || errno == EFBIG));
+    }
+  }
+  return true;
+}
+
+bool TLog::DropOlder() {
+  return unlink((LogFileName + ".1").c_str()) == 0;
+}
+
+void TLog::Rotate() {
   // Without the older copy a failed rename still must not let it grow.
   if (std::rename(LogFileName.c_str(), (LogFileName + ".1").c_str()) != 0) {
-    if (std::FILE* empty = std::fopen(LogFileName.c_str(), "wb")) std::fclose(empty);
+    const int fd = open(LogFileName.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0) close(fd);
   }
+  cut_ = false;
 }
 
 void TLog::WriteLog(uint8_t level, const std::string& text) {

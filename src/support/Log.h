@@ -2,10 +2,16 @@
 // The file is opened and closed for every call so it is complete on disk
 // after each one; failures are swallowed. Past MaxSize bytes the file
 // becomes NAME.1 (replacing an older one) and a new one starts, so a long
-// run at a high trace level cannot fill the disk. One instance, event
-// thread only.
+// run at a high trace level cannot fill the disk. A write cut short (the
+// disk full) is followed by a line end before the next line, and when the
+// disk has no room NAME.1 is dropped to make some, once, with a line that
+// says so. One instance, event thread only.
 #pragma once
+#include <sys/types.h>
+#include <unistd.h>
+
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace ovlar {
@@ -15,6 +21,8 @@ class TLog {
   std::string LogFileName;
   int32_t TraceLevel = 0;
   int64_t MaxSize = 0;  // 0: no limit
+  // The write(2) every line goes through; a test puts a full disk here.
+  std::function<ssize_t(int fd, const void* data, size_t count)> WriteCall = ::write;
 
   TLog();
   bool Enabled() const { return enabled_; }
@@ -30,10 +38,26 @@ class TLog {
   // The dump lines DumpText writes, each ending in CR LF.
   static std::string DumpLines(const std::string& bytes);
 
+  // What is written from Hold on waits for Release, which writes it in one
+  // go or drops it: the lines of one datagram are logged whole or not at all.
+  void Hold();
+  void Release(bool write);
+
  private:
   void Append(const std::string& text);
+  void Write(const std::string& text);
+  // The bytes of text from `from` on, as far as the file takes them;
+  // false when it took fewer for want of room.
+  bool WriteFrom(int fd, const std::string& text, size_t& from);
+  // Drops NAME.1 when there is one: true, and its line is due.
+  bool DropOlder();
+  void Rotate();
 
   bool enabled_ = false;
+  bool holding_ = false;
+  std::string held_;
+  // The file's last write ended inside a line.
+  bool cut_ = false;
 };
 
 }  // namespace ovlar
