@@ -38,7 +38,8 @@ bool CheckLogFile(TStartupFaults& faults, const std::string& logFile, const std:
 }
 
 void CheckAccept(TStartupFaults& faults, const std::string& accept, const std::string& node) {
-  for (const std::string& host : TAcceptList(accept, node).Hosts()) {
+  const TAcceptList list(accept, node);
+  for (const std::string& host : list.Hosts()) {
     if (IsHostText(host)) continue;
     faults.Fault(TStartupFaults::Line("XNET", "ACCEPT", accept,
                                       "holds \"" + host + "\", neither an IPv4 address nor a host name"));
