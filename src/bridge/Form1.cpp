@@ -62,6 +62,7 @@ void TForm1::FormCreate() {
 
     CreateLog(CheckLogFile(faults, FLogFile, iniPath));
     WriteParameters();
+    CreateServiceState();
     // Without the file only the MAP configuration error can follow; this says why.
     if (ini.Error() == ENOENT) Notify(notRead);
     for (const std::string& warning : faults.Warnings()) Notify(warning);
@@ -86,12 +87,15 @@ void TForm1::FormCreate() {
       if (!LoadXNetPorts(ports)) return;
     } else {
       desktop_.MessageBox("XNet Port Configuration not found", "Configuration Error!", MsgButtons::Ok);
+      if (FService) FService->Status("XNet Port Configuration not found");
       FConfigError = true;
       ExitClick();
       return;
     }
     if (!CreateStatusServer()) return;
     CreateDesktopObjects();
+    // Listeners open, the engine's connection under way.
+    if (FService) FService->Ready();
   } catch (...) {
     Log("Create: Exception" + CaughtText());
   }
@@ -113,8 +117,16 @@ void TForm1::Notify(const std::string& line) {
   desktop_.Notice("ovlar: " + line);
 }
 
+void TForm1::CreateServiceState() {
+  FService = std::make_unique<TServiceState>(loop_, TServiceNotify::FromEnvironment(),
+                                             [this](const std::string& line) { Log(line); });
+  if (!FService->Fault().empty()) Notify(FService->Fault());
+}
+
 void TForm1::StartFailed(const std::string& why) {
   Notify(why);
+  // What `systemctl status` shows of a start that failed.
+  if (FService) FService->Status(why);
   FConfigError = true;
   ExitClick();
 }
@@ -377,6 +389,7 @@ void TForm1::ExitClick() {
 }
 
 void TForm1::Shutdown() {
+  if (FService) FService->Stopping();
   if (FIconAdded) desktop_.DeleteTrayIcon();
   FIconAdded = false;
   desktop_.Terminate();
@@ -387,6 +400,7 @@ void TForm1::LoopFailed(const std::string& why) {
       "The event loop failed: " + why + "; shutting down, exit status " + std::to_string(kExitLoopFailed);
   Log("Run: " + line);
   desktop_.Notice("ovlar: " + line);
+  if (FService) FService->Status(line);
   if (FIconAdded) desktop_.DeleteTrayIcon();
   FIconAdded = false;
 }
@@ -396,6 +410,7 @@ void TForm1::LoopFailed(const std::string& why) {
 void TForm1::FormDestroy() {
   try {
     FDestroying = true;
+    if (FService) FService->Stopping();
     loop_.SetFailureHandler(nullptr);
     FReady = false;
     while (!FCache.Empty()) {
@@ -439,6 +454,7 @@ void TForm1::FormDestroy() {
     }
     FHostNames.reset();
     Log("Destroy: ShutDown Completed");
+    FService.reset();
     if (FLog) FLog->SetEnabled(false);
     FLog.reset();
   } catch (...) {

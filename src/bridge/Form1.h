@@ -27,6 +27,7 @@
 #include "bridge/KeptSockets.h"
 #include "bridge/LineLimit.h"
 #include "bridge/HostNames.h"
+#include "bridge/ServiceState.h"
 #include "bridge/StartupFaults.h"
 #include "bridge/StatusServer.h"
 #include "net/WSocket.h"
@@ -164,6 +165,8 @@ class TForm1 {
   bool LoadRoutes(const std::vector<std::string>& routes);
   bool LoadXNetPorts(const std::vector<std::string>& ports);
   void CreateDesktopObjects();
+  // Tells the service manager, when one started the program, how it goes.
+  void CreateServiceState();
   void FormDestroy();
   // Whether a dynamic cache entry heard on this port may route a frame.
   bool LearnedCounts(int32_t heardPort) const;
@@ -211,6 +214,8 @@ class TForm1 {
   // destructors call back into this object and log (~TL2 does); then the
   // cache and the settings they use; the log last of all.
   std::unique_ptr<TLog> FLog;
+  // The service manager's view; null until the log is there.
+  std::unique_ptr<TServiceState> FService;
   bool FReady = false;
   bool FRecover = true;
   // Learned cache entries count without a loopback port at the engine.

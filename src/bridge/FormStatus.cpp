@@ -26,9 +26,10 @@ void TForm1::CreateStatusTimers() {
 void TForm1::ShowTip() {
   try {
     const std::string tip = std::string(kProduct) + " - " + FCounters.Summary(loop_.Now());
-    if (!FIconAdded || tip == FTip) return;
+    if (tip == FTip) return;
     FTip = tip;
-    desktop_.SetTrayTip(tip);
+    if (FIconAdded) desktop_.SetTrayTip(tip);
+    if (FService) FService->Status(tip);
   } catch (...) {
     Log("<L2> Exception on module ShowTip");
   }
