@@ -394,6 +394,20 @@ int TCustomWSocket::ReceiveFrom(void* buffer, int size, sockaddr_in& from, int& 
   return result;
 }
 
+int TCustomWSocket::ReceiveFrom(void* buffer, int size, TSockAddr& from) {
+  sockaddr_storage raw{};
+  socklen_t len = sizeof raw;
+  const int result = wsock::RecvFrom(socket_, buffer, static_cast<size_t>(std::max(size, 0)), 0, &raw, &len);
+  notifier_.Reenable(FD_READ);
+  if (result < 0) {
+    lastError_ = WSAGetLastError();
+    return result;
+  }
+  from = TSockAddr::From(raw, len).value_or(TSockAddr());
+  readCount_ += result;
+  return result;
+}
+
 std::string TCustomWSocket::ReceiveStr() {
   const int32_t count = RcvdCount();
   if (count <= 0) return {};
@@ -483,7 +497,12 @@ void TCustomWSocket::TryToSend() {
 }
 
 int TCustomWSocket::SendTo(const sockaddr_in& to, int, const void* data, int length) {
-  const int result = wsock::SendTo(socket_, data, static_cast<size_t>(std::max(length, 0)), sendFlags_, to);
+  return SendTo(TSockAddr::V4(to.sin_addr.s_addr, ntohs(to.sin_port)), data, length);
+}
+
+int TCustomWSocket::SendTo(const TSockAddr& to, const void* data, int length) {
+  const int result =
+      wsock::SendTo(socket_, data, static_cast<size_t>(std::max(length, 0)), sendFlags_, to.Raw(), to.Length());
   if (result < 0) lastError_ = WSAGetLastError();
   if (result > 0) Fire(OnSendData, this, result);
   return result;

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "net/SockAddr.h"
 #include "net/WSockbuf.h"
 #include "net/WSocketResolve.h"
 #include "platform/CallbackDepth.h"
@@ -100,6 +101,10 @@ class TCustomWSocket {
   virtual int SendTo(const sockaddr_in& to, int toLength, const void* data, int length);
   virtual int Receive(void* buffer, int size);
   virtual int ReceiveFrom(void* buffer, int size, sockaddr_in& from, int& fromLength);
+  // The same for any address family; from is left invalid for a family
+  // other than IPv4 and IPv6.
+  int SendTo(const TSockAddr& to, const void* data, int length);
+  int ReceiveFrom(void* buffer, int size, TSockAddr& from);
   virtual std::string ReceiveStr();
   virtual int Accept();
   virtual void Dup(int handle);

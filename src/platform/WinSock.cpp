@@ -163,13 +163,21 @@ int Send(int s, const void* data, size_t len, int flags) {
 }
 
 int SendTo(int s, const void* data, size_t len, int flags, const sockaddr_in& to) {
-  return Check(static_cast<int>(
-      sendto(s, data, len, flags | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to), sizeof to)));
+  return SendTo(s, data, len, flags, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}
+
+int SendTo(int s, const void* data, size_t len, int flags, const sockaddr* to, socklen_t toLen) {
+  return Check(static_cast<int>(sendto(s, data, len, flags | MSG_NOSIGNAL, to, toLen)));
 }
 
 int Recv(int s, void* buf, size_t len, int flags) { return Check(static_cast<int>(recv(s, buf, len, flags))); }
 
 int RecvFrom(int s, void* buf, size_t len, int flags, sockaddr_in* from, socklen_t* fromLen) {
+  return Check(static_cast<int>(recvfrom(s, buf, len, flags, reinterpret_cast<sockaddr*>(from), fromLen)));
+}
+
+
+int RecvFrom(int s, void* buf, size_t len, int flags, sockaddr_storage* from, socklen_t* fromLen) {
   return Check(static_cast<int>(recvfrom(s, buf, len, flags, reinterpret_cast<sockaddr*>(from), fromLen)));
 }
 

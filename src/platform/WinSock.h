@@ -51,8 +51,10 @@ int Connect(int s, const sockaddr_in& addr);  // EINPROGRESS counts as would-blo
 int Accept(int s, sockaddr_in* addr);
 int Send(int s, const void* data, size_t len, int flags);
 int SendTo(int s, const void* data, size_t len, int flags, const sockaddr_in& to);
+int SendTo(int s, const void* data, size_t len, int flags, const sockaddr* to, socklen_t toLen);
 int Recv(int s, void* buf, size_t len, int flags);
 int RecvFrom(int s, void* buf, size_t len, int flags, sockaddr_in* from, socklen_t* fromLen);
+int RecvFrom(int s, void* buf, size_t len, int flags, sockaddr_storage* from, socklen_t* fromLen);
 int BytesWaiting(int s, unsigned long* count);  // the FIONREAD query
 int Shutdown(int s, int how);
 int CloseSocket(int s);
