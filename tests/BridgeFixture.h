@@ -105,6 +105,12 @@ class BridgeFixture : public ::testing::Test {
     }
     return out;
   }
+  // The next datagram at a node, turning the loop until it is there;
+  // `from` gets its source port.
+  std::string AtNode(const UdpPeer& node, uint16_t* from = nullptr) {
+    if (!RunUntil(loop_, [&] { return WaitReadable(node.Fd(), 0); })) return "<none>";
+    return node.Receive(0, from);
+  }
   bool WaitTransmitted(size_t n) { return RunUntil(loop_, [&] { return Transmitted().size() >= n; }); }
   // The log so far, read on from where the last look ended.
   const Lines& Log() { return log_.Texts(); }

@@ -104,12 +104,16 @@ class UdpPeer {
     sockaddr_in a = Loopback(port);
     sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
   }
-  // One datagram, or "<none>" when nothing arrives in time.
-  std::string Receive(int limitMs = 10000) const {
+  // One datagram, or "<none>" when nothing arrives in time; `from` gets
+  // the sender's port when asked for.
+  std::string Receive(int limitMs = 10000, uint16_t* from = nullptr) const {
     if (!WaitReadable(fd_, limitMs)) return "<none>";
     std::string buf(70000, '\0');
-    const ssize_t n = recv(fd_, buf.data(), buf.size(), 0);
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    const ssize_t n = recvfrom(fd_, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&a), &len);
     buf.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    if (from) *from = ntohs(a.sin_port);
     return buf;
   }
 

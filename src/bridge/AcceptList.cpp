@@ -11,9 +11,20 @@ TAcceptList::TAcceptList(const std::string& text, const std::string& node) {
   std::string rest = text;
   while (!rest.empty()) {
     std::string entry = TrimBlanks(SplitAt(rest, ','));
-    if (UpperText(entry) == "XNET") entry = node;
-    if (!entry.empty() && std::find(hosts_.begin(), hosts_.end(), entry) == hosts_.end()) hosts_.push_back(entry);
+    if (UpperText(entry) == "XNET") {
+      entry = node;
+      nodes_ = true;
+    }
+    Take(entry);
   }
+}
+
+void TAcceptList::AddNode(const std::string& host) {
+  if (nodes_) Take(host);
+}
+
+void TAcceptList::Take(const std::string& host) {
+  if (!host.empty() && std::find(hosts_.begin(), hosts_.end(), host) == hosts_.end()) hosts_.push_back(host);
 }
 
 TAcceptList::Verdict TAcceptList::Judge(uint32_t sender, const THostNames& names) const {

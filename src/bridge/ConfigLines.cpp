@@ -1,6 +1,7 @@
 #include "bridge/ConfigLines.h"
 
 #include "bridge/StartupFaults.h"
+#include "net/WSocketResolve.h"
 #include "support/ReqLib32.h"
 
 namespace ovlar {
@@ -21,12 +22,20 @@ std::optional<StaticRoute> ReadRouteLine(const std::string& line, TLog& log) {
   return StaticRoute{number, callsign};
 }
 
+std::string ReadXNetPortHost(const std::string& line) {
+  std::string value = line;
+  SplitAt(value, '=');
+  for (int field = 0; field < 3; ++field) SplitAt(value, ',');
+  return TrimBlanks(SplitAt(value, ','));
+}
+
 std::optional<TXNet> ReadXNetPortLine(const std::string& line, int taken, TLog& log) {
   std::string value = line;
   const std::string label = SplitAt(value, '=');
   const std::string agw = SplitAt(value, ',');
   const std::string local = SplitAt(value, ',');
   const std::string remote = SplitAt(value, ',');
+  const std::string host = ReadXNetPortHost(line);
   log.WriteLog(1, "Create: XNet Port(" + label + ") AGW(" + agw + ") LocalUDP(" + local + ") RemoteUDP(" + remote +
                       ")");
   if (!IsNumeric(agw) || !IsNumeric(local) || !IsNumeric(remote)) {
@@ -37,7 +46,7 @@ std::optional<TXNet> ReadXNetPortLine(const std::string& line, int taken, TLog& 
     log.WriteLog(1, "Create: Port Entries exceed maximum, entry ignored");
     return std::nullopt;
   }
-  return TXNet{StrToInt(agw), StrToInt(local), StrToInt(remote), "UDP Port"};
+  return TXNet{StrToInt(agw), StrToInt(local), StrToInt(remote), "UDP Port", host, label};
 }
 
 std::string XNetEntryFault(const TXNet& entry) {

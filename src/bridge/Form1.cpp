@@ -61,7 +61,7 @@ void TForm1::FormCreate() {
     CheckSettings(faults);
 
     CreateLog(CheckLogFile(faults, FLogFile, iniPath));
-    WriteParameters();
+    WriteParameters(ports);
     CreateServiceState();
     // Without the file only the MAP configuration error can follow; this says why.
     if (ini.Error() == ENOENT) Notify(notRead);
@@ -73,7 +73,7 @@ void TForm1::FormCreate() {
     CreateUDPClient();
     CreateHostNames();
     if (FMode != kModeMap) {
-      FXNet[1] = TXNet{FDefPort, 93, 93, "UDP Port"};
+      FXNet[1] = TXNet{FDefPort, 93, 93, "UDP Port", "", "XNET"};
       FSockets[1] = CreateListener(FXNetPort);
       const std::string port = std::to_string(FXNetPort);
       if (!Listening(*FSockets[1], "XNET", "PORT", port)) return;
@@ -155,6 +155,17 @@ void TForm1::ReadSettings(const IniFile& ini, TStartupFaults& faults, std::vecto
   FRadioPort = faults.Number(ini, "XNET", "RADIOPORT", 1);
   FChannels = faults.Number(ini, "XNET", "CHANNELS", 1);
   FKeepSocket = SwitchOn(ini.ReadString("XNET", "KEEPSOCKET", "NO"));
+  FSymmetric = SwitchOn(ini.ReadString("XNET", "SYMMETRIC", "NO"));
+  FFollow = SwitchOn(ini.ReadString("XNET", "FOLLOW", "NO"));
+  if (FFollow && TAcceptList(FXNetAccept, FXNetAddress).Empty()) {
+    faults.Fault(TStartupFaults::Line("XNET", "FOLLOW", ini.ReadString("XNET", "FOLLOW", ""),
+                                      "needs an ACCEPT list: without one anybody could redirect the station's "
+                                      "traffic"));
+  }
+  if (FSymmetric && FKeepSocket) {
+    faults.Warn(TStartupFaults::Line("XNET", "KEEPSOCKET", ini.ReadString("XNET", "KEEPSOCKET", ""),
+                                     "has no effect: SYMMETRIC is on, datagrams leave from the listeners"));
+  }
   FStatusPort = faults.Number(ini, "STATUS", "PORT", 0, maxPort);
   FStatusAddress = ini.ReadString("STATUS", "ADDRESS", "127.0.0.1");
   routes = ini.ReadSectionValues("ROUTES");
@@ -178,7 +189,7 @@ void TForm1::CheckSettings(TStartupFaults& faults) const {
   }
 }
 
-void TForm1::WriteParameters() {
+void TForm1::WriteParameters(const std::vector<std::string>& ports) {
   Log("Create: Starting Ovlar Version 1.00.00");
   Log("Create: Parameters");
   Log("  General");
@@ -199,6 +210,15 @@ void TForm1::WriteParameters() {
   Log(Param("ADDRESS:") + FXNetAddress);
   if (!FXNetAccept.empty()) Log(Param("ACCEPT:") + FXNetAccept);
   if (FKeepSocket) Log(Param("KEEPSOCKET:") + BoolText(FKeepSocket));
+  if (FSymmetric) Log(Param("SYMMETRIC:") + BoolText(FSymmetric));
+  if (FFollow) Log(Param("FOLLOW:") + BoolText(FFollow));
+  // Only entries with a node of their own: a table without any logs as it always did.
+  for (const std::string& line : FMode == kModeMap ? ports : std::vector<std::string>{}) {
+    const std::string host = ReadXNetPortHost(line);
+    std::string label = line;
+    label = SplitAt(label, '=');
+    if (!host.empty()) Log(Param("HOST(" + label + "):") + host);
+  }
   if (FMode != kModeMap) {
     Log(Param("PORT:") + std::to_string(FXNetPort));
     Log(Param("RADIOPORT") + std::to_string(FRadioPort));
@@ -245,7 +265,7 @@ void TForm1::CreateUDPClient() {
   FUDPClient->SetAddr(FXNetAddress);
   FUDPClient->SetPort(std::to_string(FXNetPort));
   FUDPClient->ComponentOptions = wsoNoReceiveLoop;
-  if (FKeepSocket) {
+  if (FKeepSocket && !FSymmetric) {
     FKeptSockets = std::make_unique<TKeptSockets>(
         loop_, [this](TCustomWSocket* s, int32_t e, const std::string& m) { OnOutError(s, e, m); });
   }
@@ -256,16 +276,17 @@ void TForm1::CreateHostNames() {
   FHostNames = std::make_unique<THostNames>(loop_, FLog.get());
   FAcceptList = TAcceptList(FXNetAccept, FXNetAddress);
   if (FAcceptList.Empty()) Log("<Create> AXIP datagrams accepted from any host");
-  FNodeAddress = FXNetAddress;
-  FNodeKnown = !IsHostName(FXNetAddress);
-  FHostNames->OnChange = [this](const std::string& name) {
-    if (name != FXNetAddress) return;
-    FNodeAddress = wsock::InetNtoa(FHostNames->Addresses(name).front());
-    FNodeKnown = true;
-  };
-  if (IsHostName(FXNetAddress)) FHostNames->Add(FXNetAddress);
+  FHostNames->Add(FXNetAddress);
   for (const std::string& host : FAcceptList.Hosts()) FHostNames->Add(host);
   FHostNames->Start();
+}
+
+bool TForm1::AddNodeHost(const std::string& host) {
+  // As for XNET ADDRESS: a name that fails may resolve later, one that cannot exist never will.
+  if (!IsHostText(host)) return false;
+  FHostNames->Add(host);
+  FAcceptList.AddNode(host);
+  return true;
 }
 
 std::unique_ptr<TWSocket> TForm1::CreateListener(int32_t localPort) {
@@ -322,6 +343,11 @@ bool TForm1::LoadXNetPorts(const std::vector<std::string>& ports) {
     // A radio port 0 would end the table there and hide the entries after it.
     if (const std::string why = XNetEntryFault(*entry); !why.empty()) {
       StartFailed(TStartupFaults::Line("XNET.PORT", key, value, why));
+      return false;
+    }
+    if (!entry->Host.empty() && !AddNodeHost(entry->Host)) {
+      StartFailed(TStartupFaults::Line("XNET.PORT", key, value,
+                                       "holds a host that is neither an IPv4 address nor a host name"));
       return false;
     }
     ++taken;

@@ -140,7 +140,7 @@ class TForm1 {
   // False, after StartFailed naming the key, when the listener did not open.
   bool Listening(const TWSocket& socket, const std::string& section, const std::string& key,
                  const std::string& value);
-  void WriteParameters();
+  void WriteParameters(const std::vector<std::string>& ports);
   void CreateL2();
   std::unique_ptr<TEngine> CreateAGWEngine();
   void CreateUDPClient();
@@ -156,11 +156,19 @@ class TForm1 {
   void DropIp(TDrop reason) { FCounters.Dropped(FCounters.IpToRadio, reason); }
   // Hands a frame to AGWPE for a radio port, counted and monitored.
   bool Transmit(int32_t port, const std::string& data);
-  // False while the node's host name has had no good answer.
-  bool NodeKnown() const { return FNodeKnown; }
+  // The node host of a table entry (in DIRECT and CACHE entry 1): its HOST,
+  // else XNET ADDRESS; and the node's UDP port for it.
+  const std::string& NodeHost(int entry) const;
+  int32_t NodePort(int entry) const;
+  // Where the entry's datagrams go now: the followed sender, else the
+  // host's latest address; nothing while a name has had no good answer.
+  std::optional<TSockAddr> NodeAddress(int entry) const;
   // The sender's verdict; drops a datagram from elsewhere with its line.
   bool Accepted(const sockaddr_in& from);
   std::unique_ptr<TWSocket> CreateListener(int32_t localPort);
+  // A table entry's own node host, looked up and accepted as XNET ADDRESS
+  // is; false when the text cannot name a host.
+  bool AddNodeHost(const std::string& host);
   // False when a line ended start-up.
   bool LoadRoutes(const std::vector<std::string>& routes);
   bool LoadXNetPorts(const std::vector<std::string>& ports);
@@ -174,8 +182,10 @@ class TForm1 {
   // The link's state for a person at the terminal, when it changed.
   void LinkNotice(const std::string& state);
   void ShowIcon(TrayIcon icon);
-  // False, with the drop counted, when the datagram did not leave.
-  bool SendDatagram(const std::string& datagram, int32_t port);
+  // False, with the drop counted, when the datagram for the entry's node did not leave.
+  bool SendDatagram(const std::string& datagram, int entry);
+  // SYMMETRIC: from the entry's listener, so that both ways use one port pair.
+  bool SendFromListener(TCustomWSocket& listener, const TSockAddr& to, const std::string& datagram);
   // The outcome of a frame handed to the engine, counted; true when sent.
   bool Transmitted(int32_t port, TSendResult result, size_t bytes);
   // OnDataAvailable's read and what follows it; from is the sender.
@@ -187,6 +197,10 @@ class TForm1 {
   // False, with the drop counted and logged, for a read that gave no datagram of a length to take.
   bool ReceivedWhole(TCustomWSocket* sender, int count, int32_t waiting);
   bool Checked(const char* bytes, size_t count, const sockaddr_in& from, std::string& data);
+  // FOLLOW: the entry's node is now where this datagram came from.
+  void Follow(TCustomWSocket* listener, const TSockAddr& from);
+  // The entry whose listener this is (1 in DIRECT and CACHE); 0 for none.
+  int EntryOf(const TCustomWSocket* listener) const;
   void DeliverCached(const std::string& data);
   void DeliverMapped(TCustomWSocket* sender, const std::string& data);
   void Deliver(int32_t port, const std::string& data);
@@ -235,6 +249,10 @@ class TForm1 {
   int32_t FRadioPort = 1;
   int32_t FChannels = 1;
   bool FKeepSocket = false;
+  // Datagrams to the node leave from the listener of their destination.
+  bool FSymmetric = false;
+  // Datagrams to the node go where its last valid, accepted one came from.
+  bool FFollow = false;
   std::string FStatusAddress;
   int32_t FStatusPort = 0;  // 0: no status page
   int32_t FTrace = 0;
@@ -261,12 +279,11 @@ class TForm1 {
   TCRC FCRC;
   // The tip as last shown: rewritten at most once a second, when it changed.
   std::string FTip;
-  // XNET ADDRESS as the UDP client uses it: the name's latest address.
-  std::string FNodeAddress;
-  bool FNodeKnown = true;
   TCacheList FCache;
   // Index 0 unused so that entries keep their numbers 1 to 10.
   std::array<TXNet, kXNetEntries + 1> FXNet{};
+  // FOLLOW: each entry's node as last heard; invalid until then.
+  std::array<TSockAddr, kXNetEntries + 1> FFollowed{};
   std::unique_ptr<THostNames> FHostNames;
   std::unique_ptr<TTimer> FRetryTimer;
   std::unique_ptr<TTimer> FTipTimer;

@@ -26,6 +26,11 @@ std::string SocketReason(int32_t error, const std::string& msg) {
   return error != 0 ? SystemErrorText(error) + " (" + std::to_string(error) + ")" : msg;
 }
 
+// A host and a port as a log line shows them; an IPv6 address in brackets.
+std::string HostPortText(const std::string& host, int32_t port) {
+  return (IsIPv6Text(host) && host.front() != '[' ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
 }  // namespace
 
 // ---- Radio to IP ----
@@ -34,7 +39,8 @@ void TForm1::OnKissBefore(TEngine*, int32_t port, const std::string& data) {
   try {
     if (Tracing(3)) Log("<L2> <OnKissBefore> Port(" + std::to_string(port) + ")", 3);
     Dump(data, 4);
-    if (!FReady || !FNodeKnown) {
+    // In MAP each entry's node is asked for below, as its datagram is sent.
+    if (!FReady || (FMode != kModeMap && !NodeAddress(1))) {
       Log("<L2> OnKissBefore: L2 Object not ready, frame discarded", 3);
       DropRadio(TDrop::NotReady);
       return;
@@ -63,19 +69,26 @@ void TForm1::OnKissBefore(TEngine*, int32_t port, const std::string& data) {
     if (Tracing(4)) Log("<AXIP> Send: CRC Computed for Frame(" + WordToHex(FcsOf(datagram)) + ")", 4);
     if (FMode != kModeMap) {
       Log("<AXIP> Sending DIRECT/CACHE", 4);
-      if (SendDatagram(datagram, FXNetPort)) HeardFrame(THeardDirection::RadioToIp, port, frame);
+      if (SendDatagram(datagram, 1)) HeardFrame(THeardDirection::RadioToIp, port, frame);
       return;
     }
     bool delivered = false;
     bool sent = false;
     for (int i = 1; i <= kXNetEntries && FXNet[i].AGWPort != 0; ++i) {
       if (FXNet[i].AGWPort != port) continue;
-      Log("<AXIP> Sending Frame Len(" + std::to_string(datagram.size()) + ") to (" + FXNetAddress + ":" +
-              std::to_string(FXNet[i].RemoteUDP) + ")",
-          3);
-      Log("<AXIP> Sending MAP", 4);
-      sent = SendDatagram(datagram, FXNet[i].RemoteUDP) || sent;
       delivered = true;
+      if (!NodeAddress(i)) {
+        Log("<L2> OnKissBefore: L2 Object not ready, frame discarded", 3);
+        DropRadio(TDrop::NotReady);
+        continue;
+      }
+      if (Tracing(3)) {
+        Log("<AXIP> Sending Frame Len(" + std::to_string(datagram.size()) + ") to (" +
+                HostPortText(NodeHost(i), NodePort(i)) + ")",
+            3);
+      }
+      Log("<AXIP> Sending MAP", 4);
+      sent = SendDatagram(datagram, i) || sent;
     }
     if (sent) HeardFrame(THeardDirection::RadioToIp, port, frame);
     if (!delivered) {
@@ -87,16 +100,34 @@ void TForm1::OnKissBefore(TEngine*, int32_t port, const std::string& data) {
   }
 }
 
-bool TForm1::SendDatagram(const std::string& datagram, int32_t port) {
+const std::string& TForm1::NodeHost(int entry) const {
+  return FMode == kModeMap && !FXNet[entry].Host.empty() ? FXNet[entry].Host : FXNetAddress;
+}
+
+int32_t TForm1::NodePort(int entry) const { return FMode == kModeMap ? FXNet[entry].RemoteUDP : FXNetPort; }
+
+std::optional<TSockAddr> TForm1::NodeAddress(int entry) const {
+  if (FFollowed[entry].Valid()) return FFollowed[entry];
+  const std::string& host = NodeHost(entry);
+  if (!FHostNames || !FHostNames->Known(host)) return std::nullopt;
+  return TSockAddr::V4(FHostNames->Addresses(host).front(), static_cast<uint16_t>(NodePort(entry)));
+}
+
+bool TForm1::SendDatagram(const std::string& datagram, int entry) {
+  const std::optional<TSockAddr> to = NodeAddress(entry);
   // Errors of the send arrive through OnOutError, inside the calls below.
   FOutFailed = false;
   bool left = false;
-  if (FKeptSockets) {
-    left = FKeptSockets->Send(FNodeAddress, port, datagram);
+  if (!to) {
+    // The callers ask first; a node that is not known has nowhere to go.
+  } else if (FSymmetric) {
+    left = SendFromListener(*FSockets[entry], *to, datagram);
+  } else if (FKeptSockets) {
+    left = FKeptSockets->Send(NodeHost(entry), NodePort(entry), *to, datagram);
   } else {
     FUDPClient->SetProto("udp");
-    FUDPClient->SetAddr(FNodeAddress);
-    FUDPClient->SetPort(std::to_string(port));
+    FUDPClient->SetAddr(to->HostText());
+    FUDPClient->SetPort(std::to_string(to->Port()));
     FUDPClient->ComponentOptions = wsoNoReceiveLoop;
     FUDPClient->Connect();
     if (FUDPClient->State() == wsConnected) {
@@ -113,6 +144,13 @@ bool TForm1::SendDatagram(const std::string& datagram, int32_t port) {
   FCounters.Forwarded(FCounters.RadioToIp, datagram.size());
   ShowActivity();
   return true;
+}
+
+bool TForm1::SendFromListener(TCustomWSocket& listener, const TSockAddr& to, const std::string& datagram) {
+  const int length = static_cast<int>(datagram.size());
+  const int sent = listener.SendTo(to, datagram.data(), length);
+  if (sent < 0) OnOutError(&listener, listener.LastError(), "");
+  return sent == length;
 }
 
 // ---- IP to radio ----
@@ -182,6 +220,7 @@ void TForm1::OnDatagram(TCustomWSocket* listener, const char* bytes, size_t coun
   try {
     std::string data;
     if (!Checked(bytes, count, from, data)) return;
+    if (FFollow) Follow(listener, TSockAddr::V4(from.sin_addr.s_addr, ntohs(from.sin_port)));
     if (FMode == kModeDirect) {
       Deliver(FXNet[1].AGWPort, data);
     } else if (FMode == kModeCache) {
@@ -241,13 +280,26 @@ void TForm1::DeliverCached(const std::string& data) {
   if (last < first) DropIp(TDrop::NotMapped);
 }
 
+void TForm1::Follow(TCustomWSocket* listener, const TSockAddr& from) {
+  const int entry = EntryOf(listener);
+  if (entry == 0 || !from.Valid() || FFollowed[entry] == from) return;
+  FFollowed[entry] = from;
+  Log("<AXIP> Node for " + FXNet[entry].Label + " now at " + from.Text());
+}
+
+int TForm1::EntryOf(const TCustomWSocket* listener) const {
+  if (FMode != kModeMap) return FSockets[1].get() == listener ? 1 : 0;
+  for (int i = 1; i <= kXNetEntries && FXNet[i].AGWPort != 0; ++i) {
+    if (FSockets[i].get() == listener) return i;
+  }
+  return 0;
+}
+
 // MAP: the radio port of the entry whose listener received the datagram.
 void TForm1::DeliverMapped(TCustomWSocket* sender, const std::string& data) {
-  for (int i = 1; i <= kXNetEntries && FXNet[i].AGWPort != 0; ++i) {
-    if (FSockets[i].get() == sender) {
-      Deliver(FXNet[i].AGWPort, data);
-      return;
-    }
+  if (const int entry = EntryOf(sender); entry != 0) {
+    Deliver(FXNet[entry].AGWPort, data);
+    return;
   }
   Log("<AXIP> OnDataAvailable: Unknown operating mode, discard");
   DropIp(TDrop::NotMapped);

@@ -49,7 +49,11 @@ THostNames::~THostNames() {
 void THostNames::Add(const std::string& host) {
   if (hosts_.count(host) != 0) return;
   Host& entry = hosts_[host];
-  if (IsHostName(host)) return;
+  if (IsHostName(host)) {
+    // Once started, a host added late is looked up at once.
+    if (timer_) LookUp(host, entry);
+    return;
+  }
   entry.addresses.push_back(wsock::InetAddr(TrimBlanks(host)));
   entry.answered = true;
 }
@@ -76,15 +80,17 @@ const std::vector<uint32_t>& THostNames::Addresses(const std::string& host) cons
 }
 
 void THostNames::LookUpAll() {
-  for (auto& [name, host] : hosts_) {
-    // A lookup still out from last time is waited for, not doubled.
-    if (!IsHostName(name) || host.pending != 0) continue;
-    const std::string key = name;
-    host.pending = loop_.Resolver().Start(AsyncResolver::Kind::Host, TrimBlanks(name), "",
-                                          [this, key](AsyncResolver::Handle, const LookupResult& result) {
-                                            Answered(key, result);
-                                          });
-  }
+  for (auto& [name, host] : hosts_) LookUp(name, host);
+}
+
+void THostNames::LookUp(const std::string& name, Host& host) {
+  // A lookup still out from last time is waited for, not doubled.
+  if (!IsHostName(name) || host.pending != 0) return;
+  const std::string key = name;
+  host.pending = loop_.Resolver().Start(AsyncResolver::Kind::Host, TrimBlanks(name), "",
+                                        [this, key](AsyncResolver::Handle, const LookupResult& result) {
+                                          Answered(key, result);
+                                        });
 }
 
 void THostNames::Answered(const std::string& name, const LookupResult& result) {

@@ -58,6 +58,7 @@ class THostNames {
     bool answered = false;
   };
   void LookUpAll();
+  void LookUp(const std::string& name, Host& host);
   void Answered(const std::string& name, const LookupResult& result);
   void Log(const std::string& text) {
     if (log_) log_->WriteLog(1, text);

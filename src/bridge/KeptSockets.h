@@ -1,5 +1,5 @@
-// The UDP client sockets of KEEPSOCKET: one per destination port of the
-// XNet node, opened at the first datagram for it and kept, so that each
+// The UDP client sockets of KEEPSOCKET: one per node host and destination
+// port, opened at the first datagram for it and kept, so that each
 // datagram costs one send and leaves from one fixed source port. A socket
 // whose address is no longer current, or that an error closed, is opened
 // anew at its next datagram. Owned by TForm1; event-loop thread only.
@@ -20,18 +20,21 @@ class TKeptSockets {
 
   // False when the datagram did not leave (an error, reported through the
   // error event, stopped it).
-  bool Send(const std::string& address, int32_t port, const std::string& datagram);
+  // One socket per node host and port as configured; `to` is where that
+  // node is now.
+  bool Send(const std::string& node, int32_t port, const TSockAddr& to, const std::string& datagram);
   // Closes and releases every socket.
   void Clear() { kept_.clear(); }
   size_t Count() const { return kept_.size(); }
 
  private:
   struct Kept {
+    std::string node;
     int32_t port;
-    std::string address;  // as given, for the comparison at each datagram
+    TSockAddr to;  // as given, for the comparison at each datagram
     std::unique_ptr<TWSocket> socket;
   };
-  TWSocket& For(const std::string& address, int32_t port);
+  TWSocket& For(const std::string& node, int32_t port, const TSockAddr& to);
 
   EventLoop& loop_;
   TCustomWSocket::TSocketError onError_;

@@ -16,6 +16,7 @@
 #include "bridge/HostNames.h"
 #include "bridge/SettingChecks.h"
 #include "bridge/StartupFaults.h"
+#include "net/WSocketResolve.h"
 #include "platform/IniFile.h"
 #include "platform/WinSock.h"
 #include "support/ReqLib32.h"
@@ -79,6 +80,9 @@ void CheckXNetPorts(const IniFile& ini) {
       FUZZ_CHECK(entry->AGWPort >= 0 && entry->LocalUDP >= 0 && entry->RemoteUDP >= 0, "ports are never negative");
       FUZZ_CHECK(!XNetEntryFault(*entry).empty() || (entry->AGWPort >= 1 && entry->AGWPort <= 255),
                  "an entry taken is for radio ports 1 to 255");
+      FUZZ_CHECK(entry->Host == TrimBlanks(entry->Host) && entry->Host.find(',') == std::string::npos,
+                 "an entry's host has no blanks around it and no comma");
+      IsHostText(entry->Host);
       ++taken;
     } catch (const std::out_of_range&) {
     }
