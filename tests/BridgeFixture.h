@@ -39,7 +39,8 @@ inline std::string Ax25Frame(const std::string& to, int toSsid, const std::strin
 inline std::string WithFcs(const std::string& frame) { return TCRC().AppendFCS(frame); }
 
 // Host names as the test answers them, never the network: a name not set,
-// or set to "", fails as an unknown host would. The names live in shared
+// or set to "", fails as an unknown host would; one set to an IPv6 address
+// has no IPv4 one. The names live in shared
 // state, which a lookup thread keeps while it runs.
 class FakeHosts {
  public:
@@ -55,6 +56,9 @@ class FakeHosts {
       auto it = names->map.find(name);
       if (it == names->map.end() || it->second.empty()) {
         result.error = 11001;
+      } else if (in6_addr v6{}; inet_pton(AF_INET6, it->second.c_str(), &v6) == 1) {
+        result.error = 11004;
+        result.addresses6.push_back(v6);
       } else {
         result.addresses.push_back(inet_addr(it->second.c_str()));
       }

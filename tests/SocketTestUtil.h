@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -90,18 +91,20 @@ std::string ExceptionText(F&& f) {
 // A plain UDP socket on 127.0.0.1.
 class UdpPeer {
  public:
-  // Bound to a loopback address of the test's choice (all of 127/8 is local).
-  explicit UdpPeer(uint16_t port = 0, const char* address = "127.0.0.1") : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
+  // Bound to a loopback address of the test's choice (all of 127/8 is
+  // local); an IPv6 one ("::1") makes an IPv6 peer, which sends to ::1.
+  explicit UdpPeer(uint16_t port = 0, const char* address = "127.0.0.1")
+      : v6_(std::strchr(address, ':') != nullptr), fd_(socket(v6_ ? AF_INET6 : AF_INET, SOCK_DGRAM, 0)) {
     const int big = 4 * 1024 * 1024;
     setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
-    sockaddr_in a = Loopback(port, address);
+    sockaddr_storage a = At(port, address);
     bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
   }
   ~UdpPeer() { close(fd_); }
   uint16_t Port() const { return BoundPort(fd_); }
   int Fd() const { return fd_; }
   void SendTo(uint16_t port, const std::string& data) const {
-    sockaddr_in a = Loopback(port);
+    sockaddr_storage a = At(port, v6_ ? "::1" : "127.0.0.1");
     sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
   }
   // One datagram, or "<none>" when nothing arrives in time; `from` gets
@@ -109,17 +112,37 @@ class UdpPeer {
   std::string Receive(int limitMs = 10000, uint16_t* from = nullptr) const {
     if (!WaitReadable(fd_, limitMs)) return "<none>";
     std::string buf(70000, '\0');
-    sockaddr_in a{};
+    sockaddr_storage a{};
     socklen_t len = sizeof a;
     const ssize_t n = recvfrom(fd_, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&a), &len);
     buf.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    if (from) *from = ntohs(a.sin_port);
+    // Both families keep the port at the same place.
+    if (from) *from = ntohs(reinterpret_cast<sockaddr_in&>(a).sin_port);
     return buf;
   }
 
  private:
+  sockaddr_storage At(uint16_t port, const char* address) const {
+    sockaddr_storage a{};
+    if (!v6_) {
+      reinterpret_cast<sockaddr_in&>(a) = Loopback(port, address);
+      return a;
+    }
+    auto& v6 = reinterpret_cast<sockaddr_in6&>(a);
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(port);
+    inet_pton(AF_INET6, address, &v6.sin6_addr);
+    return a;
+  }
+  bool v6_;
   int fd_;
 };
+
+// Whether this machine's loopback has ::1 (a container may lack it).
+inline bool HasIPv6Loopback() {
+  UdpPeer probe(0, "::1");
+  return probe.Port() != 0;
+}
 
 // A UDP port that was free a moment ago.
 inline uint16_t FreeUdpPort() {

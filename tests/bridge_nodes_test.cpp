@@ -1,5 +1,5 @@
 // Node links beyond one node on the LAN: symmetric ports, a host per
-// table entry, following a node behind NAT.
+// table entry, following a node behind NAT, IPv6.
 #include <algorithm>
 #include <string>
 
@@ -200,6 +200,102 @@ TEST_P(FollowBridge, SendsWhereTheLastAcceptedValidDatagramCameFrom) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Keys, FollowBridge, ::testing::Values("", "SYMMETRIC=on", "KEEPSOCKET=on"));
+
+// A node on ::1 beside one on IPv4: entry A's host written plainly, in
+// brackets, or a name with only an IPv6 address, with each way of sending.
+struct V6Case {
+  std::string host;
+  std::string keys;
+};
+void PrintTo(const V6Case& c, std::ostream* os) { *os << "\"" << c.host << "\" \"" << c.keys << "\""; }
+
+class IPv6Bridge : public BridgeFixture, public ::testing::WithParamInterface<V6Case> {
+ protected:
+  void SetUp() override {
+    if (!HasIPv6Loopback()) GTEST_SKIP() << "no ::1 on this machine's loopback";
+    hosts_.Set("node6.test", "::1");
+    Start("[XNET]\nACCEPT=XNET\n" + GetParam().keys + "\n[XNET.PORT]\nA=1," + std::to_string(localA_) + "," +
+          std::to_string(node6_.Port()) + "," + GetParam().host + "\nB=2," + std::to_string(localB_) + "," +
+          std::to_string(node4_.Port()) + ",127.0.0.2\n");
+    Connect();
+    ASSERT_TRUE(RunUntil(loop_, [&] { return Logged("<Create> IPv6 UDP Listener Port(" + std::to_string(localA_) + ") Created"); }));
+  }
+  uint16_t localA_ = FreeUdpPort(), localB_ = FreeUdpPort();
+  UdpPeer node6_{0, "::1"}, moved_{0, "::1"}, node4_{0, "127.0.0.2"}, stranger_{0, "127.0.0.4"};
+};
+
+TEST_P(IPv6Bridge, FramesGoBothWaysAndAreJudgedAsIPv4Ones) {
+  const bool symmetric = GetParam().keys.find("SYMMETRIC") != std::string::npos;
+  const std::string frame = Ax25Frame("CQ", 0, "N0CALL", 1, 0x03, "six");
+  for (int port : {1, 2}) Hear(port, frame);
+  uint16_t from = 0;
+  EXPECT_EQ(AtNode(node6_, &from), WithFcs(frame));
+  EXPECT_EQ(from == localA_, symmetric) << from;
+  EXPECT_EQ(AtNode(node4_), WithFcs(frame));
+  if (GetParam().host != "node6.test") {
+    EXPECT_TRUE(Logged("<AXIP> Sending Frame Len(" + std::to_string(frame.size() + 2) + ") to ([::1]:" +
+                       std::to_string(node6_.Port()) + ")"));
+  }
+
+  const std::string up = Ax25Frame("N0CALL", 1, "XNODE", 0, 0x00, "up");
+  stranger_.SendTo(localA_, WithFcs(up));
+  moved_.SendTo(localA_, WithFcs(up));
+  ASSERT_TRUE(WaitTransmitted(1));
+  ASSERT_TRUE(RunUntil(loop_, [&] { return LoggedStart("<AXIP> OnDataAvailable: Frame from (127.0.0.4:"); }));
+  EXPECT_TRUE(Logged("<AXIP> OnDataAvailable: Frame from ([::1]:" + std::to_string(moved_.Port()) + ") Len(" +
+                     std::to_string(up.size() + 2) + ")"));
+  EXPECT_EQ(Transmitted(), Lines{"1:" + std::string(1, '\0') + up});
+  if (GetParam().keys.find("FOLLOW") == std::string::npos) return;
+  EXPECT_TRUE(Logged("<AXIP> Node for A now at [::1]:" + std::to_string(moved_.Port())));
+  Hear(1, frame);
+  EXPECT_EQ(AtNode(moved_, &from), WithFcs(frame));
+  EXPECT_EQ(from == localA_, symmetric);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, IPv6Bridge,
+                         ::testing::Values(V6Case{"::1", ""}, V6Case{"[::1]", "SYMMETRIC=on"},
+                                           V6Case{"node6.test", "KEEPSOCKET=on"},
+                                           V6Case{"::1", "FOLLOW=on\nSYMMETRIC=on"}, V6Case{"[::1]", "FOLLOW=on"}));
+
+// A node's name that loses its IPv4 address: the link moves to the IPv6
+// one, the listener starts hearing IPv6, and a name that then fails keeps
+// the last good answer.
+TEST_F(BridgeFixture, ANodeNameWithoutIPv4MovesTheLinkToIPv6) {
+  if (!HasIPv6Loopback()) GTEST_SKIP() << "no ::1 on this machine's loopback";
+  UdpPeer node4{0, "127.0.0.2"};
+  UdpPeer node6{node4.Port(), "::1"};
+  const uint16_t local = FreeUdpPort();
+  const std::string listener6 = "<Create> IPv6 UDP Listener Port(" + std::to_string(local) + ") Created";
+  hosts_.Set("node.test", "127.0.0.2");
+  Start("[XNET]\nACCEPT=XNET\n[XNET.PORT]\nA=1," + std::to_string(local) + "," + std::to_string(node4.Port()) +
+        ",node.test\n");
+  Connect();
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Logged("<AXIP> Host(node.test) resolved to (127.0.0.2)"); }));
+  const std::string frame = Ax25Frame("CQ", 0, "N0CALL", 1, 0x03, "moving");
+  const struct {
+    std::string answer, logged;
+    const UdpPeer* at;
+  } steps[] = {
+      {"127.0.0.2", "", &node4},
+      {"::1", "<AXIP> Host(node.test) resolved to (::1)", &node6},
+      {"", "<AXIP> Host(node.test) not resolved, Error(11001), keeping (::1)", &node6},
+  };
+  for (const auto& step : steps) {
+    hosts_.Set("node.test", step.answer);
+    if (!step.logged.empty()) {
+      Advance(THostNames::kRefreshMs);
+      ASSERT_TRUE(RunUntil(loop_, [&] { return Logged(step.logged); })) << step.logged;
+    }
+    EXPECT_EQ(Logged(listener6), step.at == &node6);
+    Hear(1, frame);
+    EXPECT_EQ(AtNode(*step.at), WithFcs(frame)) << step.answer;
+  }
+  EXPECT_EQ(node4.Receive(0), "<none>");
+  const std::string up = Ax25Frame("N0CALL", 1, "XNODE", 0, 0x00, "up");
+  node6.SendTo(local, WithFcs(up));
+  ASSERT_TRUE(WaitTransmitted(1));
+  EXPECT_EQ(Count(listener6), 1u);
+}
 
 }  // namespace
 }  // namespace ovlar

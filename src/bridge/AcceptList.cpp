@@ -27,12 +27,13 @@ void TAcceptList::Take(const std::string& host) {
   if (!host.empty() && std::find(hosts_.begin(), hosts_.end(), host) == hosts_.end()) hosts_.push_back(host);
 }
 
-TAcceptList::Verdict TAcceptList::Judge(uint32_t sender, const THostNames& names) const {
+TAcceptList::Verdict TAcceptList::Judge(const TSockAddr& sender, const THostNames& names) const {
   if (hosts_.empty()) return Verdict::Accepted;
   bool allAnswered = true;
   for (const std::string& host : hosts_) {
-    const std::vector<uint32_t>& addresses = names.Addresses(host);
-    if (std::find(addresses.begin(), addresses.end(), sender) != addresses.end()) return Verdict::Accepted;
+    const std::vector<TSockAddr>& addresses = names.Addresses(host);
+    const auto same = [&sender](const TSockAddr& a) { return a.SameHost(sender); };
+    if (std::find_if(addresses.begin(), addresses.end(), same) != addresses.end()) return Verdict::Accepted;
     allAnswered = allAnswered && names.Answered(host);
   }
   return allAnswered ? Verdict::Refused : Verdict::NotYetKnown;

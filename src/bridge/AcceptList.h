@@ -1,5 +1,6 @@
 // The [XNET] ACCEPT list: the hosts whose AXIP datagrams may reach the
-// radio. Entries are dotted quads or host names separated by commas; the
+// radio. Entries are IPv4 or IPv6 addresses or host names separated by
+// commas; the
 // word XNET stands for every node host (XNET ADDRESS and the HOST of each
 // table entry). An empty list accepts every sender.
 // A value type; its names are looked up by THostNames.
@@ -27,7 +28,7 @@ class TAcceptList {
   const std::vector<std::string>& Hosts() const { return hosts_; }
   // Refused only when every entry has had its first answer: a name not
   // answered yet might be the sender's.
-  Verdict Judge(uint32_t sender, const THostNames& names) const;
+  Verdict Judge(const TSockAddr& sender, const THostNames& names) const;
 
  private:
   void Take(const std::string& host);

@@ -92,6 +92,7 @@ void TForm1::FormCreate() {
       ExitClick();
       return;
     }
+    if (AnyNodeIPv6()) OpenIPv6Listeners();
     if (!CreateStatusServer()) return;
     CreateDesktopObjects();
     // Listeners open, the engine's connection under way.
@@ -278,6 +279,9 @@ void TForm1::CreateHostNames() {
   if (FAcceptList.Empty()) Log("<Create> AXIP datagrams accepted from any host");
   FHostNames->Add(FXNetAddress);
   for (const std::string& host : FAcceptList.Hosts()) FHostNames->Add(host);
+  FHostNames->OnChange = [this](const std::string&) {
+    if (AnyNodeIPv6()) OpenIPv6Listeners();
+  };
   FHostNames->Start();
 }
 
@@ -289,13 +293,13 @@ bool TForm1::AddNodeHost(const std::string& host) {
   return true;
 }
 
-std::unique_ptr<TWSocket> TForm1::CreateListener(int32_t localPort) {
+std::unique_ptr<TWSocket> TForm1::CreateListener(int32_t localPort, const std::string& address) {
   auto socket = std::make_unique<TWSocket>(loop_);
   socket->OnDataAvailable = [this](TCustomWSocket* s, uint16_t error) { OnDataAvailable(s, error); };
   socket->OnError = [this](TCustomWSocket* s, int32_t e, const std::string& m) { OnInError(s, e, m); };
   socket->SetProto("udp");
   socket->SetPort(std::to_string(localPort));
-  socket->SetAddr("0.0.0.0");
+  socket->SetAddr(address);
   socket->ComponentOptions = wsoNoReceiveLoop;
   socket->Listen();
   return socket;

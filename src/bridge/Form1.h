@@ -88,7 +88,7 @@ class TForm1 {
   void OnOutError(TCustomWSocket* sender, int32_t error, const std::string& msg);
   // One datagram of 1 to kReceiveBuffer bytes as a listener received it:
   // checked, then handed to the engine. The part after the socket read.
-  void OnDatagram(TCustomWSocket* listener, const char* bytes, size_t count, const sockaddr_in& from);
+  void OnDatagram(TCustomWSocket* listener, const char* bytes, size_t count, const TSockAddr& from);
 
   // The callsign route cache.
   void UpdateCache(int32_t port, const std::string& data, uint8_t fixed);
@@ -164,8 +164,14 @@ class TForm1 {
   // host's latest address; nothing while a name has had no good answer.
   std::optional<TSockAddr> NodeAddress(int entry) const;
   // The sender's verdict; drops a datagram from elsewhere with its line.
-  bool Accepted(const sockaddr_in& from);
-  std::unique_ptr<TWSocket> CreateListener(int32_t localPort);
+  bool Accepted(const TSockAddr& from);
+  std::unique_ptr<TWSocket> CreateListener(int32_t localPort, const std::string& address = "0.0.0.0");
+  // The listeners take IPv6 datagrams too once a node has an IPv6 address.
+  bool AnyNodeIPv6() const;
+  void OpenIPv6Listeners();
+  // The listener of an entry that sends to and hears from that family;
+  // null for IPv6 while there is none.
+  TWSocket* ListenerFor(int entry, int family) const;
   // A table entry's own node host, looked up and accepted as XNET ADDRESS
   // is; false when the text cannot name a host.
   bool AddNodeHost(const std::string& host);
@@ -185,18 +191,18 @@ class TForm1 {
   // False, with the drop counted, when the datagram for the entry's node did not leave.
   bool SendDatagram(const std::string& datagram, int entry);
   // SYMMETRIC: from the entry's listener, so that both ways use one port pair.
-  bool SendFromListener(TCustomWSocket& listener, const TSockAddr& to, const std::string& datagram);
+  bool SendFromListener(int entry, const TSockAddr& to, const std::string& datagram);
   // The outcome of a frame handed to the engine, counted; true when sent.
   bool Transmitted(int32_t port, TSendResult result, size_t bytes);
   // OnDataAvailable's read and what follows it; from is the sender.
-  void ReadDatagram(TCustomWSocket* sender, uint16_t error, sockaddr_in& from);
+  void ReadDatagram(TCustomWSocket* sender, uint16_t error, TSockAddr& from);
   // A drop of a bad datagram or of one from a refused host: its lines are limited.
   void DropBad(TDrop reason);
   // The lines that say how many such datagrams were not logged.
   void LimitSummaries();
   // False, with the drop counted and logged, for a read that gave no datagram of a length to take.
   bool ReceivedWhole(TCustomWSocket* sender, int count, int32_t waiting);
-  bool Checked(const char* bytes, size_t count, const sockaddr_in& from, std::string& data);
+  bool Checked(const char* bytes, size_t count, const TSockAddr& from, std::string& data);
   // FOLLOW: the entry's node is now where this datagram came from.
   void Follow(TCustomWSocket* listener, const TSockAddr& from);
   // The entry whose listener this is (1 in DIRECT and CACHE); 0 for none.
@@ -300,6 +306,8 @@ class TForm1 {
   TL2* FL2 = nullptr;
   // The listener of each entry; they live until the process ends.
   std::array<std::unique_ptr<TWSocket>, kXNetEntries + 1> FSockets;
+  // Their IPv6 twins on the same ports, once a node has an IPv6 address.
+  std::array<std::unique_ptr<TWSocket>, kXNetEntries + 1> FSockets6;
   // Reads the counters, the heard list and the cache above.
   std::unique_ptr<TStatusServer> FStatus;
 };

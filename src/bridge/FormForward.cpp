@@ -110,7 +110,9 @@ std::optional<TSockAddr> TForm1::NodeAddress(int entry) const {
   if (FFollowed[entry].Valid()) return FFollowed[entry];
   const std::string& host = NodeHost(entry);
   if (!FHostNames || !FHostNames->Known(host)) return std::nullopt;
-  return TSockAddr::V4(FHostNames->Addresses(host).front(), static_cast<uint16_t>(NodePort(entry)));
+  TSockAddr address = FHostNames->Addresses(host).front();
+  address.SetPort(static_cast<uint16_t>(NodePort(entry)));
+  return address;
 }
 
 bool TForm1::SendDatagram(const std::string& datagram, int entry) {
@@ -121,7 +123,7 @@ bool TForm1::SendDatagram(const std::string& datagram, int entry) {
   if (!to) {
     // The callers ask first; a node that is not known has nowhere to go.
   } else if (FSymmetric) {
-    left = SendFromListener(*FSockets[entry], *to, datagram);
+    left = SendFromListener(entry, *to, datagram);
   } else if (FKeptSockets) {
     left = FKeptSockets->Send(NodeHost(entry), NodePort(entry), *to, datagram);
   } else {
@@ -146,10 +148,15 @@ bool TForm1::SendDatagram(const std::string& datagram, int entry) {
   return true;
 }
 
-bool TForm1::SendFromListener(TCustomWSocket& listener, const TSockAddr& to, const std::string& datagram) {
+bool TForm1::SendFromListener(int entry, const TSockAddr& to, const std::string& datagram) {
+  TWSocket* listener = ListenerFor(entry, to.Family());
+  if (!listener) {
+    OnOutError(nullptr, 0, "no IPv6 listener on port " + FSockets[entry]->Port() + " for " + to.Text());
+    return false;
+  }
   const int length = static_cast<int>(datagram.size());
-  const int sent = listener.SendTo(to, datagram.data(), length);
-  if (sent < 0) OnOutError(&listener, listener.LastError(), "");
+  const int sent = listener->SendTo(to, datagram.data(), length);
+  if (sent < 0) OnOutError(listener, listener->LastError(), "");
   return sent == length;
 }
 
@@ -160,30 +167,29 @@ void TForm1::OnDataAvailable(TCustomWSocket* sender, uint16_t error) {
   // or of one from a refused host, are written only a few times a second.
   if (FLog) FLog->Hold();
   FTrouble.reset();
-  sockaddr_in from{};
+  TSockAddr from;
   try {
     ReadDatagram(sender, error, from);
   } catch (...) {
     Log("<AXIP> Exception on module OnDataAvailable");
   }
-  const bool told = !FTrouble || FLineLimit.Allow(from.sin_addr.s_addr, *FTrouble, loop_.Now());
+  const bool told = !FTrouble || FLineLimit.Allow(from.HostText(), *FTrouble, loop_.Now());
   if (FLog) FLog->Release(told);
 }
 
-void TForm1::ReadDatagram(TCustomWSocket* sender, uint16_t error, sockaddr_in& from) {
+void TForm1::ReadDatagram(TCustomWSocket* sender, uint16_t error, TSockAddr& from) {
   if (Tracing(1)) Log("<AXIP> OnDataAvailable: Error(" + std::to_string(error) + ") Listener(" + sender->Port() + ")");
   // One byte more than a datagram may have tells a longer one apart.
   char buffer[kReceiveBuffer + 1];
-  int fromLength = sizeof from;
   if (!FReady) {
     Log("<AXIP> OnDataAvailable: Not Ready, Frame Discarded");
-    sender->ReceiveFrom(buffer, sizeof buffer, from, fromLength);
+    sender->ReceiveFrom(buffer, sizeof buffer, from);
     DropIp(TDrop::NotReady);
     return;
   }
   // The platform tells the whole length of the datagram waiting.
   const int32_t waiting = sender->RcvdCount();
-  const int count = sender->ReceiveFrom(buffer, sizeof buffer, from, fromLength);
+  const int count = sender->ReceiveFrom(buffer, sizeof buffer, from);
   if (!ReceivedWhole(sender, count, waiting)) return;
   OnDatagram(sender, buffer, static_cast<size_t>(count), from);
 }
@@ -216,11 +222,11 @@ bool TForm1::ReceivedWhole(TCustomWSocket* sender, int count, int32_t waiting) {
   return false;
 }
 
-void TForm1::OnDatagram(TCustomWSocket* listener, const char* bytes, size_t count, const sockaddr_in& from) {
+void TForm1::OnDatagram(TCustomWSocket* listener, const char* bytes, size_t count, const TSockAddr& from) {
   try {
     std::string data;
     if (!Checked(bytes, count, from, data)) return;
-    if (FFollow) Follow(listener, TSockAddr::V4(from.sin_addr.s_addr, ntohs(from.sin_port)));
+    if (FFollow) Follow(listener, from);
     if (FMode == kModeDirect) {
       Deliver(FXNet[1].AGWPort, data);
     } else if (FMode == kModeCache) {
@@ -235,13 +241,9 @@ void TForm1::OnDatagram(TCustomWSocket* listener, const char* bytes, size_t coun
 
 // True with the frame behind a port byte when the datagram came from an
 // accepted sender and its FCS is right.
-bool TForm1::Checked(const char* bytes, size_t count, const sockaddr_in& from, std::string& data) {
+bool TForm1::Checked(const char* bytes, size_t count, const TSockAddr& from, std::string& data) {
   if (!Accepted(from)) return false;
-  if (Tracing(3)) {
-    Log("<AXIP> OnDataAvailable: Frame from (" + wsock::InetNtoa(from.sin_addr.s_addr) + ":" +
-            std::to_string(ntohs(from.sin_port)) + ") Len(" + std::to_string(count) + ")",
-        3);
-  }
+  if (Tracing(3)) Log("<AXIP> OnDataAvailable: Frame from (" + from.Text() + ") Len(" + std::to_string(count) + ")", 3);
   if (FLog) FLog->DumpBuffer(4, bytes, static_cast<uint32_t>(count));
   const uint16_t crc = FCRC.ComputeCRC(bytes, count);
   // No one-byte datagram has the residue; the test keeps the cut below safe.
@@ -288,9 +290,12 @@ void TForm1::Follow(TCustomWSocket* listener, const TSockAddr& from) {
 }
 
 int TForm1::EntryOf(const TCustomWSocket* listener) const {
-  if (FMode != kModeMap) return FSockets[1].get() == listener ? 1 : 0;
+  const auto heardOn = [this, listener](int i) {
+    return FSockets[i].get() == listener || (FSockets6[i] && FSockets6[i].get() == listener);
+  };
+  if (FMode != kModeMap) return heardOn(1) ? 1 : 0;
   for (int i = 1; i <= kXNetEntries && FXNet[i].AGWPort != 0; ++i) {
-    if (FSockets[i].get() == listener) return i;
+    if (heardOn(i)) return i;
   }
   return 0;
 }
@@ -305,9 +310,9 @@ void TForm1::DeliverMapped(TCustomWSocket* sender, const std::string& data) {
   DropIp(TDrop::NotMapped);
 }
 
-bool TForm1::Accepted(const sockaddr_in& from) {
+bool TForm1::Accepted(const TSockAddr& from) {
   if (FAcceptList.Empty() || !FHostNames) return true;
-  switch (FAcceptList.Judge(from.sin_addr.s_addr, *FHostNames)) {
+  switch (FAcceptList.Judge(from, *FHostNames)) {
     case TAcceptList::Verdict::Accepted: return true;
     case TAcceptList::Verdict::NotYetKnown:
       Log("<AXIP> OnDataAvailable: Not Ready, Frame Discarded");
@@ -315,8 +320,7 @@ bool TForm1::Accepted(const sockaddr_in& from) {
       return false;
     case TAcceptList::Verdict::Refused: break;
   }
-  Log("<AXIP> OnDataAvailable: Frame from (" + wsock::InetNtoa(from.sin_addr.s_addr) + ":" +
-      std::to_string(ntohs(from.sin_port)) + ") not accepted, discarded");
+  Log("<AXIP> OnDataAvailable: Frame from (" + from.Text() + ") not accepted, discarded");
   DropBad(TDrop::NotAccepted);
   return false;
 }

@@ -7,10 +7,33 @@
 
 namespace ovlar {
 
-bool IsHostName(const std::string& text) { return !text.empty() && !WSocketIsDottedIP(text); }
+namespace {
+
+// What a lookup found, as addresses.
+std::vector<TSockAddr> AddressesOf(const LookupResult& result) {
+  std::vector<TSockAddr> found;
+  if (result.error == 0) {
+    for (uint32_t a : result.addresses) found.push_back(TSockAddr::V4(a, 0));
+  }
+  if (found.empty()) {
+    for (const in6_addr& a : result.addresses6) found.push_back(TSockAddr::V6(a, 0));
+  }
+  return found;
+}
+
+bool Before(const TSockAddr& a, const TSockAddr& b) {
+  if (a.Family() != b.Family()) return a.Family() < b.Family();
+  return a.HostText() < b.HostText();
+}
+
+}  // namespace
+
+bool IsHostName(const std::string& text) {
+  return !text.empty() && !WSocketIsDottedIP(text) && !IsIPv6Text(TrimBlanks(text));
+}
 
 bool IsHostText(const std::string& text) {
-  if (WSocketIsDottedIP(text)) return true;
+  if (WSocketIsDottedIP(text) || IsIPv6Text(text)) return true;
   if (text.empty() || text.find_first_of(" \t") != std::string::npos) return false;
   if (wsock::InetAddr(text) != INADDR_NONE) return true;
   std::string name = text;
@@ -32,9 +55,9 @@ bool IsHostText(const std::string& text) {
   return true;
 }
 
-std::string DottedList(const std::vector<uint32_t>& addresses) {
+std::string AddressList(const std::vector<TSockAddr>& addresses) {
   std::string text;
-  for (uint32_t a : addresses) text += (text.empty() ? "" : ", ") + wsock::InetNtoa(a);
+  for (const TSockAddr& a : addresses) text += (text.empty() ? "" : ", ") + a.HostText();
   return text;
 }
 
@@ -54,7 +77,8 @@ void THostNames::Add(const std::string& host) {
     if (timer_) LookUp(host, entry);
     return;
   }
-  entry.addresses.push_back(wsock::InetAddr(TrimBlanks(host)));
+  const std::string address = TrimBlanks(host);
+  entry.addresses.push_back(TSockAddr::Parse(address).value_or(TSockAddr::V4(wsock::InetAddr(address), 0)));
   entry.answered = true;
 }
 
@@ -73,10 +97,19 @@ bool THostNames::Answered(const std::string& host) const {
   return it != hosts_.end() && it->second.answered;
 }
 
-const std::vector<uint32_t>& THostNames::Addresses(const std::string& host) const {
-  static const std::vector<uint32_t> none;
+const std::vector<TSockAddr>& THostNames::Addresses(const std::string& host) const {
+  static const std::vector<TSockAddr> none;
   auto it = hosts_.find(host);
   return it == hosts_.end() ? none : it->second.addresses;
+}
+
+bool THostNames::AnyIPv6() const {
+  for (const auto& [name, host] : hosts_) {
+    for (const TSockAddr& a : host.addresses) {
+      if (a.Family() == AF_INET6) return true;
+    }
+  }
+  return false;
 }
 
 void THostNames::LookUpAll() {
@@ -87,7 +120,7 @@ void THostNames::LookUp(const std::string& name, Host& host) {
   // A lookup still out from last time is waited for, not doubled.
   if (!IsHostName(name) || host.pending != 0) return;
   const std::string key = name;
-  host.pending = loop_.Resolver().Start(AsyncResolver::Kind::Host, TrimBlanks(name), "",
+  host.pending = loop_.Resolver().Start(AsyncResolver::Kind::Node, TrimBlanks(name), "",
                                         [this, key](AsyncResolver::Handle, const LookupResult& result) {
                                           Answered(key, result);
                                         });
@@ -97,19 +130,20 @@ void THostNames::Answered(const std::string& name, const LookupResult& result) {
   Host& host = hosts_[name];
   host.pending = 0;
   host.answered = true;
-  if (result.error != 0 || result.addresses.empty()) {
+  std::vector<TSockAddr> after = AddressesOf(result);
+  if (after.empty()) {
     Log("<AXIP> Host(" + name + ") not resolved, Error(" + std::to_string(result.error) + "), " +
-        (host.addresses.empty() ? std::string("no address yet") : "keeping (" + DottedList(host.addresses) + ")"));
+        (host.addresses.empty() ? std::string("no address yet") : "keeping (" + AddressList(host.addresses) + ")"));
     return;
   }
   // Round-robin answers come in any order; only a new set is news.
-  std::vector<uint32_t> before = host.addresses;
-  std::vector<uint32_t> after = result.addresses;
-  std::sort(before.begin(), before.end());
-  std::sort(after.begin(), after.end());
-  if (before == after) return;
-  host.addresses = result.addresses;
-  Log("<AXIP> Host(" + name + ") resolved to (" + DottedList(host.addresses) + ")");
+  std::vector<TSockAddr> before = host.addresses;
+  std::sort(before.begin(), before.end(), Before);
+  std::vector<TSockAddr> sorted = after;
+  std::sort(sorted.begin(), sorted.end(), Before);
+  if (before == sorted) return;
+  host.addresses = std::move(after);
+  Log("<AXIP> Host(" + name + ") resolved to (" + AddressList(host.addresses) + ")");
   if (OnChange) OnChange(name);
 }
 

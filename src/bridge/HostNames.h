@@ -1,7 +1,8 @@
 // The host names of the configuration (the node's address, ACCEPT entries),
 // looked up in the background through the event loop's resolver at
-// start-up and every ten minutes after, IPv4 only. A failed lookup keeps
-// the last good answer. Dotted quads are taken as they are, without a
+// start-up and every ten minutes after: their IPv4 addresses, or their IPv6
+// ones when they have none. A failed lookup keeps the last good answer.
+// Dotted quads and IPv6 addresses are taken as they are, without a
 // lookup. Owned by TForm1, which outlives it; event-loop thread only;
 // lookups still pending at destruction are cancelled.
 #pragma once
@@ -12,16 +13,17 @@
 #include <string>
 #include <vector>
 
+#include "net/SockAddr.h"
 #include "platform/EventLoop.h"
 #include "platform/Timer.h"
 #include "support/Log.h"
 
 namespace ovlar {
 
-// A text that has to be looked up: neither empty nor a dotted quad.
+// A text that has to be looked up: neither empty nor an address.
 bool IsHostName(const std::string& text);
 // A text that can name a host at all: an address the platform's parser
-// takes ("127.1" too), or labels of letters, digits, '-' and '_' (1 to 63
+// takes ("127.1" too), an IPv6 address (plainly or in brackets), or labels of letters, digits, '-' and '_' (1 to 63
 // each, 253 in all, one final dot allowed) whose last label is not only
 // digits. Whether the name exists is for the lookup to say.
 bool IsHostText(const std::string& text);
@@ -42,18 +44,20 @@ class THostNames {
   void Add(const std::string& host);
   // The first lookups, and the timer for the later ones.
   void Start();
-  // True once the host has addresses: a dotted quad at once, a name after
+  // True once the host has addresses: an address at once, a name after
   // its first good answer.
   bool Known(const std::string& host) const;
   // True once the host's first answer, good or not, is in.
   bool Answered(const std::string& host) const;
-  // Network order; empty while not known.
-  const std::vector<uint32_t>& Addresses(const std::string& host) const;
+  // Port 0; empty while not known.
+  const std::vector<TSockAddr>& Addresses(const std::string& host) const;
+  // Whether any host known has an IPv6 address.
+  bool AnyIPv6() const;
   bool Empty() const { return hosts_.empty(); }
 
  private:
   struct Host {
-    std::vector<uint32_t> addresses;
+    std::vector<TSockAddr> addresses;
     AsyncResolver::Handle pending = 0;
     bool answered = false;
   };
@@ -70,7 +74,7 @@ class THostNames {
   std::unique_ptr<TTimer> timer_;
 };
 
-// Addresses in dotted form, separated by ", ".
-std::string DottedList(const std::vector<uint32_t>& addresses);
+// Addresses without ports, separated by ", ".
+std::string AddressList(const std::vector<TSockAddr>& addresses);
 
 }  // namespace ovlar

@@ -1,10 +1,8 @@
 #include "bridge/LineLimit.h"
 
-#include "platform/WinSock.h"
-
 namespace ovlar {
 
-bool TLineLimit::Allow(uint32_t sender, TDrop reason, int64_t nowMs) {
+bool TLineLimit::Allow(const std::string& sender, TDrop reason, int64_t nowMs) {
   auto key = std::make_pair(sender, reason);
   if (pairs_.count(key) == 0 && pairs_.size() >= kSenders) key.first = kOthers;
   Pair& pair = pairs_[key];
@@ -27,7 +25,7 @@ std::vector<std::string> TLineLimit::Summaries(int64_t nowMs) {
     if (pair.held == 0) continue;
     // Whole seconds, rounded up: "in the last 0 s" would read as nothing.
     const int64_t seconds = (nowMs - pair.heldSince + 999) / 1000;
-    const std::string from = key.first == kOthers ? "other hosts" : wsock::InetNtoa(key.first);
+    const std::string from = key.first == kOthers ? "other hosts" : key.first;
     lines.push_back("... " + std::to_string(pair.held) + " more from (" + from + ") in the last " +
                     std::to_string(seconds < 1 ? 1 : seconds) + " s (" + DropText(key.second) + ")");
   }

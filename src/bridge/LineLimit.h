@@ -23,8 +23,8 @@ class TLineLimit {
   static constexpr size_t kSenders = 256;
 
   // True when the lines of this datagram may be written; false when it is
-  // only counted. sender in network order.
-  bool Allow(uint32_t sender, TDrop reason, int64_t nowMs);
+  // only counted. sender: the address without its port.
+  bool Allow(const std::string& sender, TDrop reason, int64_t nowMs);
   // "... 19995 more from (127.0.0.2) in the last 60 s (not accepted)", one
   // per pair with datagrams not logged since the last call, which starts
   // the count afresh.
@@ -37,10 +37,10 @@ class TLineLimit {
     uint64_t held = 0;  // not logged since the last summaries
     int64_t heldSince = 0;
   };
-  // The sender of the pair that stands for every other host.
-  static constexpr uint32_t kOthers = 0xFFFFFFFF;
+  // The sender of the pair that stands for every other host: no address.
+  static constexpr const char* kOthers = "";
 
-  std::map<std::pair<uint32_t, TDrop>, Pair> pairs_;
+  std::map<std::pair<std::string, TDrop>, Pair> pairs_;
 };
 
 }  // namespace ovlar

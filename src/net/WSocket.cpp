@@ -185,6 +185,8 @@ void TCustomWSocket::TriggerError(int32_t error, const std::string& msg) { Fire(
 void TCustomWSocket::ResetToDefaults() {
   std::memset(&remote_, 0, sizeof remote_);
   remote_.sin_family = AF_INET;
+  remote6_ = TSockAddr();
+  v6_ = false;
   addrAssigned_ = addrResolved_ = false;
   portAssigned_ = portResolved_ = false;
   proto_ = "tcp";
@@ -468,7 +470,7 @@ void TCustomWSocket::TryToSend() {
       continue;
     }
     const int result = socketType_ == SocketType::Datagram
-                           ? wsock::SendTo(socket_, data, static_cast<size_t>(count), sendFlags_, remote_)
+                           ? SendDatagram(data, count)
                            : wsock::Send(socket_, data, static_cast<size_t>(count), sendFlags_);
     if (result > 0) Fire(OnSendData, this, result);
     if (result == 0) return;
@@ -535,9 +537,16 @@ bool TCustomWSocket::Resolve(const char* operation, bool localPort) {
       localPortResolved_ = true;
     }
     if (!addrResolved_) {
-      remote_.sin_addr.s_addr = WSocketResolveHost(addr_);
+      // An IPv6 address is taken as written; names stay IPv4, as they were.
+      v6_ = IsIPv6Text(addr_);
+      if (v6_) {
+        remote6_ = TSockAddr::Parse(addr_).value_or(TSockAddr());
+      } else {
+        remote_.sin_addr.s_addr = WSocketResolveHost(addr_);
+      }
       addrResolved_ = true;
     }
+    if (v6_) remote6_.SetPort(portNumber_);
   } catch (const ESocketException& e) {
     RaiseException(std::string(operation) + ": " + e.what());
     return false;
@@ -545,7 +554,48 @@ bool TCustomWSocket::Resolve(const char* operation, bool localPort) {
   return true;
 }
 
+int TCustomWSocket::NewSocket() {
+  const int s = wsock::Socket(v6_ ? AF_INET6 : AF_INET, socketType_ == SocketType::Datagram ? SOCK_DGRAM : SOCK_STREAM,
+                              protoNumber_);
+  if (s == INVALID_SOCKET || !v6_) return s;
+  // IPv6 only: beside it an IPv4 socket may hold the same port.
+  const int on = 1;
+  if (wsock::SetOption(s, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on) == 0) return s;
+  const int code = WSAGetLastError();
+  wsock::CloseSocket(s);
+  WSASetLastError(code);
+  return INVALID_SOCKET;
+}
+
+int TCustomWSocket::SendDatagram(const char* data, int count) {
+  const size_t length = static_cast<size_t>(count);
+  return v6_ ? wsock::SendTo(socket_, data, length, sendFlags_, remote6_.Raw(), remote6_.Length())
+             : wsock::SendTo(socket_, data, length, sendFlags_, remote_);
+}
+
+bool TCustomWSocket::BindLocal6() {
+  TSockAddr local = TSockAddr::Parse(localAddr_).value_or(TSockAddr());
+  if (local.Family() != AF_INET6) local = TSockAddr::V6(in6addr_any, 0);
+  local.SetPort(localPortNumber_);
+  sockaddr_storage bound{};
+  socklen_t length = 0;
+  if (wsock::Bind(socket_, local.Raw(), local.Length()) != 0) {
+    const int code = WSAGetLastError();
+    RaiseException(Format("winsock.bind failed, error #%d", "", code), code);
+    return false;
+  }
+  if (wsock::GetSockName(socket_, &bound, &length) != 0) {
+    const int code = WSAGetLastError();
+    RaiseException(Format("winsock.getsockname failed, error #%d", "", code), code);
+    return false;
+  }
+  localPortNumber_ = TSockAddr::From(bound, length).value_or(local).Port();
+  localPort_ = std::to_string(localPortNumber_);
+  return true;
+}
+
 bool TCustomWSocket::BindLocal() {
+  if (v6_) return BindLocal6();
   sockaddr_in local{};
   local.sin_family = AF_INET;
   local.sin_port = htons(localPortNumber_);
@@ -598,7 +648,7 @@ void TCustomWSocket::Connect() {
   }
   if (!Resolve("connect", true)) return;
   DeleteBufferedData();
-  socket_ = wsock::Socket(socketType_ == SocketType::Datagram ? SOCK_DGRAM : SOCK_STREAM, protoNumber_);
+  socket_ = NewSocket();
   if (socket_ == INVALID_SOCKET) {
     SocketError("Connect (socket)");
     return;
@@ -607,7 +657,7 @@ void TCustomWSocket::Connect() {
   const int on = 1;
   if (socketType_ == SocketType::Datagram) {
     if (!BindLocal()) return;
-    if (remote_.sin_addr.s_addr == INADDR_NONE &&
+    if (!v6_ && remote_.sin_addr.s_addr == INADDR_NONE &&
         wsock::SetOption(socket_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
       SocketError("setsockopt(SO_BROADCAST)");
       return;
@@ -631,7 +681,9 @@ void TCustomWSocket::Connect() {
     TriggerSessionConnected(0);
     return;
   }
-  if (wsock::Connect(socket_, remote_) == 0 || WSAGetLastError() == WSAEWOULDBLOCK) {
+  const int connected =
+      v6_ ? wsock::Connect(socket_, remote6_.Raw(), remote6_.Length()) : wsock::Connect(socket_, remote_);
+  if (connected == 0 || WSAGetLastError() == WSAEWOULDBLOCK) {
     notifier_.Reenable(FD_CONNECT);
     ChangeState(wsConnecting);
     return;
@@ -652,7 +704,7 @@ void TCustomWSocket::Listen() {
   }
   if (!Resolve("listen", false)) return;
   DeleteBufferedData();
-  socket_ = wsock::Socket(socketType_ == SocketType::Datagram ? SOCK_DGRAM : SOCK_STREAM, protoNumber_);
+  socket_ = NewSocket();
   if (socket_ == INVALID_SOCKET) {
     SocketError("socket");
     return;
@@ -666,7 +718,8 @@ void TCustomWSocket::Listen() {
     SocketError("setsockopt(SO_REUSEADDR)");
     return;
   }
-  if (wsock::Bind(socket_, remote_) != 0) {
+  const int bound = v6_ ? wsock::Bind(socket_, remote6_.Raw(), remote6_.Length()) : wsock::Bind(socket_, remote_);
+  if (bound != 0) {
     SocketError("Bind");
     // The state is still wsClosed here, so Close alone would keep the handle.
     if (socket_ != INVALID_SOCKET) {

@@ -1,4 +1,5 @@
 // TCustomWSocket: a non-blocking IPv4 UDP or TCP socket, client or server,
+// or an IPv6-only one when Addr is an IPv6 address (names stay IPv4),
 // whose every outcome arrives as an event from the one event loop; failures
 // go to OnError when assigned, else raise ESocketException. Owned by its
 // creator; event-loop thread only. Handlers must not destroy the component
@@ -156,6 +157,11 @@ class TCustomWSocket {
   // per assignment; a failure takes the error path as "operation: ...".
   bool Resolve(const char* operation, bool localPort);
   bool BindLocal();
+  bool BindLocal6();
+  // A socket of the address's family, non-blocking; INVALID_SOCKET with
+  // the error set when the system refuses.
+  int NewSocket();
+  int SendDatagram(const char* data, int count);
   void SetLingerOption();
   void Register(uint32_t mask, SocketKind kind);
   void OnNotify(int socket, uint32_t event, uint16_t error);
@@ -209,6 +215,9 @@ class TCustomWSocket {
   TSocketState state_ = wsClosed;
   bool destroying_ = false;
   sockaddr_in remote_{};
+  // The remote address when Addr is an IPv6 one (v6_).
+  TSockAddr remote6_;
+  bool v6_ = false;
   std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
 

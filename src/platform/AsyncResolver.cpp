@@ -55,9 +55,14 @@ void AsyncResolver::Shared::Work(const std::shared_ptr<Shared>& shared) {
     lock.unlock();
     LookupResult result;
     try {
-      result = job.kind == Kind::Host      ? (hostLookup ? hostLookup(job.text) : LookupHost(job.text))
-               : job.kind == Kind::Address ? LookupAddress(job.text)
-                                           : LookupService(job.text, job.proto);
+      if (hostLookup && (job.kind == Kind::Host || job.kind == Kind::Node)) {
+        result = hostLookup(job.text);
+      } else {
+        result = job.kind == Kind::Host      ? LookupHost(job.text)
+                 : job.kind == Kind::Node    ? LookupNodeHost(job.text)
+                 : job.kind == Kind::Address ? LookupAddress(job.text)
+                                             : LookupService(job.text, job.proto);
+      }
     } catch (...) {
       result = LookupResult{};
       result.error = WSANO_RECOVERY;
@@ -150,6 +155,21 @@ LookupResult AsyncResolver::LookupHost(const std::string& name) {
   }
   if (list) freeaddrinfo(list);
   if (rc == 0 && result.addresses.empty()) result.error = WSANO_DATA;
+  return result;
+}
+
+LookupResult AsyncResolver::LookupNodeHost(const std::string& name) {
+  LookupResult result = LookupHost(name);
+  if (!result.addresses.empty()) return result;
+  addrinfo hints{};
+  hints.ai_family = AF_INET6;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  if (getaddrinfo(name.c_str(), nullptr, &hints, &list) != 0) return result;
+  for (addrinfo* a = list; a; a = a->ai_next) {
+    if (a->ai_family == AF_INET6) result.addresses6.push_back(reinterpret_cast<sockaddr_in6*>(a->ai_addr)->sin6_addr);
+  }
+  freeaddrinfo(list);
   return result;
 }
 

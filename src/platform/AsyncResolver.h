@@ -7,6 +7,8 @@
 // only the shared state, never the resolver, and post nothing once it is
 // gone. Owned by the EventLoop; Start and Cancel are for the loop thread only.
 #pragma once
+#include <netinet/in.h>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -23,13 +25,17 @@ class EventLoop;
 struct LookupResult {
   int error = 0;                       // Windows Sockets number, 0 on success
   std::vector<uint32_t> addresses;     // IPv4, network order (forward lookups)
+  // Node lookups of a name without IPv4 addresses: its IPv6 ones. error
+  // still says the name has no IPv4 address, so a caller that knows only
+  // IPv4 reads the answer as before.
+  std::vector<in6_addr> addresses6;
   std::string name;                    // official host name (reverse lookups)
   uint16_t port = 0;                   // host order (service lookups)
 };
 
 class AsyncResolver {
  public:
-  enum class Kind { Host, Address, Service };
+  enum class Kind { Host, Address, Service, Node };
   using Handle = uint64_t;
   using Done = std::function<void(Handle, const LookupResult&)>;
   using HostLookup = std::function<LookupResult(const std::string& name)>;
@@ -43,7 +49,8 @@ class AsyncResolver {
   AsyncResolver& operator=(const AsyncResolver&) = delete;
 
   // Host: text is a name. Address: text is a dotted quad. Service: text is
-  // a service name looked up for protocol `proto` (any when empty).
+  // a service name looked up for protocol `proto` (any when empty). Node:
+  // a name as Host, and its IPv6 addresses when it has no IPv4 one.
   Handle Start(Kind kind, const std::string& text, const std::string& proto, Done done);
   // True when the request was still pending; its completion is then dropped.
   bool Cancel(Handle handle);
@@ -56,6 +63,9 @@ class AsyncResolver {
 
   // The blocking lookups themselves, also used directly by blocking callers.
   static LookupResult LookupHost(const std::string& name);
+  // IPv4 first, so that a peer gaining IPv6 does not move a link; IPv6
+  // only for a name that has no IPv4 address.
+  static LookupResult LookupNodeHost(const std::string& name);
   static LookupResult LookupAddress(const std::string& dotted);
   static LookupResult LookupService(const std::string& name, const std::string& proto);
 

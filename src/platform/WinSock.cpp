@@ -139,19 +139,23 @@ std::string WSocketErrorDesc(int code) {
 
 namespace wsock {
 
-int Socket(int type, int protocol) {
-  return Check(socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol));
+int Socket(int type, int protocol) { return Socket(AF_INET, type, protocol); }
+
+int Socket(int family, int type, int protocol) {
+  return Check(socket(family, type | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol));
 }
 
-int Bind(int s, const sockaddr_in& addr) {
-  return Check(bind(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr));
-}
+int Bind(int s, const sockaddr_in& addr) { return Bind(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr); }
+
+int Bind(int s, const sockaddr* addr, socklen_t len) { return Check(bind(s, addr, len)); }
 
 int Listen(int s, int backlog) { return Check(listen(s, backlog)); }
 
 int Connect(int s, const sockaddr_in& addr) {
-  return Check(connect(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr));
+  return Connect(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
 }
+
+int Connect(int s, const sockaddr* addr, socklen_t len) { return Check(connect(s, addr, len)); }
 
 int Accept(int s, sockaddr_in* addr) {
   socklen_t len = sizeof *addr;
@@ -199,6 +203,11 @@ int SetOption(int s, int level, int name, const void* value, socklen_t len) {
 int GetSockName(int s, sockaddr_in* addr) {
   socklen_t len = sizeof *addr;
   return Check(getsockname(s, reinterpret_cast<sockaddr*>(addr), &len));
+}
+
+int GetSockName(int s, sockaddr_storage* addr, socklen_t* len) {
+  *len = sizeof *addr;
+  return Check(getsockname(s, reinterpret_cast<sockaddr*>(addr), len));
 }
 
 int GetPeerName(int s, sockaddr_in* addr) {

@@ -45,9 +45,12 @@ std::string SystemErrorText(int code);
 // The socket calls the components make; all non-blocking where it matters.
 namespace wsock {
 int Socket(int type, int protocol);  // IPv4, non-blocking, close-on-exec
+int Socket(int family, int type, int protocol);
 int Bind(int s, const sockaddr_in& addr);
+int Bind(int s, const sockaddr* addr, socklen_t len);
 int Listen(int s, int backlog);
 int Connect(int s, const sockaddr_in& addr);  // EINPROGRESS counts as would-block
+int Connect(int s, const sockaddr* addr, socklen_t len);
 int Accept(int s, sockaddr_in* addr);
 int Send(int s, const void* data, size_t len, int flags);
 int SendTo(int s, const void* data, size_t len, int flags, const sockaddr_in& to);
@@ -60,6 +63,7 @@ int Shutdown(int s, int how);
 int CloseSocket(int s);
 int SetOption(int s, int level, int name, const void* value, socklen_t len);
 int GetSockName(int s, sockaddr_in* addr);
+int GetSockName(int s, sockaddr_storage* addr, socklen_t* len);
 int GetPeerName(int s, sockaddr_in* addr);
 // The platform's dotted-address parser: INADDR_NONE (all ones) on failure.
 uint32_t InetAddr(const std::string& text);

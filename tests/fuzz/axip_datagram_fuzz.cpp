@@ -137,13 +137,7 @@ struct Bridges {
   Bridge map = Start(desktop, kMap);
 };
 
-sockaddr_in Node() {
-  sockaddr_in from{};
-  from.sin_family = AF_INET;
-  from.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  from.sin_port = htons(93);
-  return from;
-}
+TSockAddr Node() { return TSockAddr::V4(htonl(INADDR_LOOPBACK), 93); }
 
 // The datagram through one bridge; the writes it made, checked.
 std::vector<int32_t> Deliver(Bridge& b, TCustomWSocket* listener, const std::string& datagram) {
