@@ -23,9 +23,6 @@ bool SwitchOn(const std::string& text) {
   return upper == "YES" || upper == "TRUE" || upper == "ON";
 }
 
-// Parameter names padded so that the values line up in one column.
-std::string Param(const std::string& name) { return PadRight("      " + name, 19, ' '); }
-
 // ": " and what the failure being handled says; nothing for one that says
 // nothing. Only inside a catch block.
 std::string CaughtText() {
@@ -39,6 +36,8 @@ std::string CaughtText() {
 }
 
 }  // namespace
+
+std::string TForm1::Param(const std::string& name) { return PadRight("      " + name, 19, ' '); }
 
 TForm1::TForm1(EventLoop& loop, Desktop& desktop) : loop_(loop), desktop_(desktop) {}
 
@@ -137,18 +136,21 @@ void TForm1::ReadSettings(const IniFile& ini, TStartupFaults& faults, std::vecto
   const int64_t maxPort = TStartupFaults::kMaxPort;
   // DEFPORT and XNET PORT work in DIRECT and CACHE mode only; MAP leaves them unused.
   FLogFile = ini.ReadString("OVLAR", "LOGFILE", "OVLAR.LOG");
+  ReadEngineSettings(ini, faults);
   FMode = static_cast<uint8_t>(std::min(faults.Number(ini, "OVLAR", "MODE", kModeMap), int32_t{kModeMap}));
   FTrace = faults.Number(ini, "OVLAR", "TRACE", 0);
   FLogSize = faults.Number(ini, "OVLAR", "LOGSIZE", 10240);
   FRecover = SwitchOn(ini.ReadString("OVLAR", "RECOVER", "YES"));
-  FLearn = SwitchOn(ini.ReadString("OVLAR", "LEARN", "NO"));
+  // A KISS TNC has no loopback port: what is heard there is always a station's.
+  FLearn = FKiss || SwitchOn(ini.ReadString("OVLAR", "LEARN", "NO"));
   FAGWAddress = ini.ReadString("AGW", "ADDRESS", "127.0.0.1");
   FAGWHostName = ini.ReadString("AGW", "HOSTNAME", "");
   FAGWLogin = ini.ReadString("AGW", "LOGIN", "");
   FAGWPassword = ini.ReadString("AGW", "PASSW", "");
   FAGWPort = faults.Within(ini, "AGW", "PORT", 8000, 1, maxPort);
-  FDefPort = FMode == kModeMap ? faults.Number(ini, "AGW", "DEFPORT", 1)
-                               : faults.Within(ini, "AGW", "DEFPORT", 1, 1, TStartupFaults::kMaxRadioPort);
+  const char* const engine = FKiss ? "KISS" : "AGW";
+  FDefPort = FMode == kModeMap ? faults.Number(ini, engine, "DEFPORT", 1)
+                               : faults.Within(ini, engine, "DEFPORT", 1, 1, TStartupFaults::kMaxRadioPort);
   FXNetHost = ini.ReadString("XNET", "HOST", "");
   FXNetAddress = ini.ReadString("XNET", "ADDRESS", "127.0.0.1");
   FXNetAccept = ini.ReadString("XNET", "ACCEPT", "");
@@ -176,7 +178,7 @@ void TForm1::ReadSettings(const IniFile& ini, TStartupFaults& faults, std::vecto
 void TForm1::CheckSettings(TStartupFaults& faults) const {
   // The client connects to ADDRESS as the platform parses it; a name there
   // never worked, and ADDRESS is not used at all when HOSTNAME is set.
-  if (FAGWHostName.empty() && wsock::InetAddr(FAGWAddress) == INADDR_NONE) {
+  if (!FKiss && FAGWHostName.empty() && wsock::InetAddr(FAGWAddress) == INADDR_NONE) {
     faults.Fault(TStartupFaults::Line("AGW", "ADDRESS", FAGWAddress,
                                       "is not an IPv4 address (a host name belongs in HOSTNAME)"));
   }
@@ -185,6 +187,7 @@ void TForm1::CheckSettings(TStartupFaults& faults) const {
     faults.Fault(TStartupFaults::Line("XNET", "ADDRESS", FXNetAddress, "is neither an IPv4 address nor a host name"));
   }
   CheckAccept(faults, FXNetAccept, FXNetAddress);
+  CheckEngineSettings(faults);
   if (FStatusPort != 0 && wsock::InetAddr(FStatusAddress) == INADDR_NONE) {
     faults.Fault(TStartupFaults::Line("STATUS", "ADDRESS", FStatusAddress, "is not an IPv4 address"));
   }
@@ -199,13 +202,7 @@ void TForm1::WriteParameters(const std::vector<std::string>& ports) {
   Log(Param("RECOVER:") + BoolText(FRecover));
   Log(Param("MODE:") + std::to_string(FMode));
   if (FLearn) Log(Param("LEARN:") + BoolText(FLearn));
-  Log("  AGWPE");
-  Log(Param("HOST:") + FAGWHostName);
-  Log(Param("ADDRESS:") + FAGWAddress);
-  Log(Param("PORT:") + std::to_string(FAGWPort));
-  Log(Param("LOGIN:") + FAGWLogin);
-  Log(Param("PASSWORD:") + MaskedPassword(FAGWPassword));
-  Log(Param("DEFAULT PORT:") + std::to_string(FDefPort));
+  WriteEngineParameters();
   Log("  XNet");
   Log(Param("HOST:") + FXNetHost);
   Log(Param("ADDRESS:") + FXNetAddress);
@@ -233,7 +230,8 @@ void TForm1::WriteParameters(const std::vector<std::string>& ports) {
 }
 
 void TForm1::CreateL2() {
-  FEngine = EngineFactory ? EngineFactory(loop_) : CreateAGWEngine();
+  FEngine = EngineFactory ? EngineFactory(loop_) : FKiss ? CreateKissEngine() : CreateAGWEngine();
+  FEngine->FOnDropped = [this](TEngine*, TEngineDrop why) { EngineDropped(why); };
   FEngine->FOnUp = [this](TEngine* s) { AGWUp(s); };
   FEngine->FOnDown = [this](TEngine* s) { AGWDown(s); };
   FEngine->FOnError = [this](TEngine* s) { OnAGWError(s); };

@@ -30,6 +30,7 @@
 #include "bridge/ServiceState.h"
 #include "bridge/StartupFaults.h"
 #include "bridge/StatusServer.h"
+#include "kiss/KissEngine.h"
 #include "net/WSocket.h"
 #include "platform/Desktop.h"
 #include "platform/EventLoop.h"
@@ -140,9 +141,19 @@ class TForm1 {
   // False, after StartFailed naming the key, when the listener did not open.
   bool Listening(const TWSocket& socket, const std::string& section, const std::string& key,
                  const std::string& value);
+  // A parameter's name, padded so that the values line up in one column.
+  static std::string Param(const std::string& name);
   void WriteParameters(const std::vector<std::string>& ports);
+  // [OVLAR] ENGINE and, for a KISS TNC, the [KISS] section.
+  void ReadEngineSettings(const IniFile& ini, TStartupFaults& faults);
+  void CheckEngineSettings(TStartupFaults& faults) const;
+  // The AGWPE block of the parameters, or the KISS block in its place.
+  void WriteEngineParameters();
   void CreateL2();
   std::unique_ptr<TEngine> CreateAGWEngine();
+  std::unique_ptr<TEngine> CreateKissEngine();
+  // What the engine dropped of what it received, counted as the bridge's own drops.
+  void EngineDropped(TEngineDrop why);
   void CreateUDPClient();
   void CreateHostNames();
   void CreateStatusTimers();
@@ -248,6 +259,15 @@ class TForm1 {
   std::string FAGWHostName;
   std::string FAGWLogin;
   std::string FAGWPassword;
+  // ENGINE=KISS: a KISS TNC in place of AGWPE. DEVICE set means a serial
+  // TNC, else the TCP server at HOSTNAME or ADDRESS and PORT.
+  bool FKiss = false;
+  std::string FKissAddress;
+  std::string FKissHostName;
+  int32_t FKissPort = 8001;
+  std::string FKissDevice;
+  int32_t FKissSpeed = 9600;
+  int32_t FKissPorts = 1;
   std::string FXNetHost;
   std::string FXNetAddress;
   std::string FXNetAccept;

@@ -22,6 +22,12 @@ enum class TSendResult : uint8_t {
   Failed,      // refused for another reason, which the engine has logged
 };
 
+// Why the engine itself dropped what it received, for the bridge's counters.
+enum class TEngineDrop : uint8_t {
+  NotMapped,  // on a port the settings do not give the engine, or not a data frame
+  Malformed,  // broken framing, empty, or longer than the bridge carries
+};
+
 class TEngine {
  public:
   using TNotify = std::function<void(TEngine* Sender)>;
@@ -36,6 +42,8 @@ class TEngine {
   TNotify FOnError;   // a connect failed, or the link broke with an error
   TNotify FOnPorts;   // the radio ports are known: frames may flow now
   THeard FOnHeard;    // a raw frame heard on a radio port
+  // Something received that the engine dropped, once logged; AGWPE never does.
+  std::function<void(TEngine* Sender, TEngineDrop Why)> FOnDropped;
 
   TEngine() = default;
   virtual ~TEngine() = default;
