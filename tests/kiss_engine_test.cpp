@@ -184,6 +184,30 @@ TEST_F(KissBridge, CacheLearnsFromWhatTheTncHears) {
   }));
 }
 
+// USB adapters appear late: a device that cannot be opened is a link
+// that is down, named with the system's reason, and retried.
+TEST_F(KissBridge, ADeviceThatCannotBeOpenedIsALostLinkNotAStartUpFailure) {
+  const struct {
+    std::string device, reason;
+  } cases[] = {
+      {"missing-adapter", "open: No such file or directory (2)"},
+      {"/dev/null", "tcgetattr: Inappropriate ioctl for device (25)"},
+  };
+  for (const auto& c : cases) {
+    desktop_ = FakeDesktop{};
+    Start("[OVLAR]\nENGINE=KISS\n[KISS]\nDEVICE=" + c.device + "\n[XNET.PORT]\nA=1,0,3\n");
+    EXPECT_FALSE(form_->ConfigError()) << c.device;
+    EXPECT_TRUE(Logged("      DEVICE:      " + c.device)) << c.device;
+    EXPECT_TRUE(Logged("{KISS} No link with TNC(" + c.device + "): " + c.reason)) << c.device;
+    EXPECT_TRUE(Logged("<L2> Event <OnAGWError> AGWPE(OVLAR-0)")) << c.device;
+    EXPECT_TRUE(form_->RetryTimer()->Enabled()) << c.device;
+    EXPECT_EQ(desktop_.Current(), TrayIcon::XUnknown) << c.device;
+    Advance(60000);
+    EXPECT_EQ(Count("{KISS} No link with TNC(" + c.device + "): " + c.reason), 2u) << c.device;
+    form_.reset();
+  }
+}
+
 TEST_F(KissBridge, SettingsTheBridgeCannotWorkWithEndStartUp) {
   const std::string kiss = "[OVLAR]\nENGINE=kiss\n[KISS]\n";
   const struct {

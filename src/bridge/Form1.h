@@ -30,7 +30,6 @@
 #include "bridge/ServiceState.h"
 #include "bridge/StartupFaults.h"
 #include "bridge/StatusServer.h"
-#include "kiss/KissEngine.h"
 #include "net/WSocket.h"
 #include "platform/Desktop.h"
 #include "platform/EventLoop.h"

@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 
 #include "bridge/Form1.h"
+#include "kiss/KissEngine.h"
 #include "kiss/KissSerialLink.h"
 #include "kiss/KissTcpLink.h"
 #include "platform/WinSock.h"

@@ -1,6 +1,7 @@
 // Two direwolf instances as two sound-card modems on one simulated channel:
 // each one's transmitted audio is the other's input, through FIFOs. Their
-// AGW ports listen on loopback; A can be stopped and started again.
+// AGW ports listen on loopback; A can be stopped and started again. A can
+// serve a KISS TCP port as well, as a TNC for a KISS client.
 #pragma once
 #include <sys/stat.h>
 
@@ -56,7 +57,8 @@ inline bool HaveProgram(const char* name) {
 
 class DirewolfPair {
  public:
-  DirewolfPair() : portA_(FreeTcpPort()), portB_(FreeTcpPort()) {
+  explicit DirewolfPair(bool kissA = false)
+      : portA_(FreeTcpPort()), portB_(FreeTcpPort()), kissA_(kissA ? FreeTcpPort() : 0) {
     mkfifo((dir_ + "/a2b").c_str(), 0600);
     mkfifo((dir_ + "/b2a").c_str(), 0600);
     // Holding both FIFOs open keeps a dying instance from killing the other.
@@ -66,8 +68,8 @@ class DirewolfPair {
                                         << "/a2b\" format \"raw\" }\n"
                                         << "pcm.txb { type file slave.pcm \"null\" file \"" << dir_
                                         << "/b2a\" format \"raw\" }\n";
-    WriteConfig("a", portA_, "N0CALL-1");
-    WriteConfig("b", portB_, "N0CALL-2");
+    WriteConfig("a", portA_, "N0CALL-1", kissA_);
+    WriteConfig("b", portB_, "N0CALL-2", 0);
   }
   ~DirewolfPair() {
     a_.Stop(SIGKILL);
@@ -77,8 +79,9 @@ class DirewolfPair {
   }
   uint16_t PortA() const { return portA_; }
   uint16_t PortB() const { return portB_; }
+  uint16_t KissPortA() const { return kissA_; }
   bool Start() { return StartA() && StartInstance(b_, "b", "a2b", portB_); }
-  bool StartA() { return StartInstance(a_, "a", "b2a", portA_); }
+  bool StartA() { return StartInstance(a_, "a", "b2a", portA_) && (kissA_ == 0 || WaitFor([&] { return TcpListening(kissA_); })); }
   void StopA() { a_.Stop(SIGTERM); }
   std::string Log(const char* which) const {
     std::ifstream in(dir_ + "/" + which + ".log");
@@ -86,11 +89,11 @@ class DirewolfPair {
   }
 
  private:
-  void WriteConfig(const char* name, uint16_t port, const char* call) {
+  void WriteConfig(const char* name, uint16_t port, const char* call, uint16_t kissPort) {
     std::ofstream(dir_ + "/" + name + ".conf")
         << "ADEVICE stdin tx" << name << "\nACHANNELS 1\nARATE 44100\nCHANNEL 0\nMYCALL " << call
         << "\nMODEM 1200\nTXDELAY 5\nTXTAIL 2\nDWAIT 0\nSLOTTIME 1\nPERSIST 255\nFULLDUP ON\nAGWPORT " << port
-        << "\nKISSPORT 0\n";
+        << "\nKISSPORT " << kissPort << "\n";
   }
   bool StartInstance(Process& p, const char* name, const char* input, uint16_t port) {
     if (!p.Start({"direwolf", "-c", dir_ + "/" + name + ".conf", "-t", "0", "-q", "hd"}, {"HOME=" + dir_},
@@ -104,6 +107,7 @@ class DirewolfPair {
   const std::string dir_ = tempDir_.Path();
   uint16_t portA_;
   uint16_t portB_;
+  uint16_t kissA_;
   int holdA_ = -1;
   int holdB_ = -1;
   Process a_;
