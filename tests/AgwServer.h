@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "LoopTcpServer.h"
 #include "SocketTestUtil.h"
 #include "platform/EventLoop.h"
 
@@ -102,25 +103,9 @@ class AgwClient {
   std::vector<AgwFrame> pending_;
 };
 
-class AgwServer {
+class AgwServer : public LoopTcpServer {
  public:
-  explicit AgwServer(EventLoop& loop, uint16_t port = 0) : loop_(loop) {
-    listen_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    const int on = 1;
-    setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in a = Loopback(port);
-    bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(listen_, 8);
-    loop_.WatchFd(listen_, true, false, [this](const PollEvent&) { OnAccept(); });
-  }
-  ~AgwServer() {
-    Drop();
-    loop_.UnwatchFd(listen_);
-    close(listen_);
-  }
-  uint16_t Port() const { return BoundPort(listen_); }
-  bool Connected() const { return client_ >= 0; }
-  int Accepted() const { return accepted_; }
+  explicit AgwServer(EventLoop& loop, uint16_t port = 0) : LoopTcpServer(loop, port) {}
   std::vector<AgwFrame>& Frames() { return frames_; }
   std::string Kinds() const {
     std::string k;
@@ -128,14 +113,6 @@ class AgwServer {
     return k;
   }
 
-  void SendRaw(const std::string& bytes) const {
-    size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = send(client_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-      if (n <= 0) return;
-      done += static_cast<size_t>(n);
-    }
-  }
   // All of the bytes, however long the client takes to make room: the loop
   // turns meanwhile, so that a client on it reads.
   void SendAll(const std::string& bytes) {
@@ -165,45 +142,16 @@ class AgwServer {
   void ResumeReading() {
     const int usual = 212992;
     setsockopt(client_, SOL_SOCKET, SO_RCVBUF, &usual, sizeof usual);
-    loop_.WatchFd(client_, true, false, [this](const PollEvent&) { OnRead(); });
-  }
-  // Ends the connection with a FIN, or with a reset.
-  void Drop(bool reset = false) {
-    if (client_ < 0) return;
-    if (reset) {
-      linger l{1, 0};
-      setsockopt(client_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    }
-    loop_.UnwatchFd(client_);
-    close(client_);
-    client_ = -1;
+    Watch();
   }
 
  private:
-  void OnAccept() {
-    const int fd = accept4(listen_, nullptr, nullptr, SOCK_NONBLOCK);
-    if (fd < 0) return;
-    Drop();
-    client_ = fd;
-    ++accepted_;
-    buffer_.clear();
-    loop_.WatchFd(fd, true, false, [this](const PollEvent&) { OnRead(); });
-  }
-  void OnRead() {
-    char buf[65536];
-    const ssize_t n = recv(client_, buf, sizeof buf, 0);
-    if (n <= 0) {
-      Drop();
-      return;
-    }
-    buffer_.append(buf, static_cast<size_t>(n));
+  void OnClient() override { buffer_.clear(); }
+  void Received(const char* bytes, size_t count) override {
+    buffer_.append(bytes, count);
     for (auto& f : AgwParse(buffer_)) frames_.push_back(f);
   }
 
-  EventLoop& loop_;
-  int listen_;
-  int client_ = -1;
-  int accepted_ = 0;
   std::string buffer_;
   std::vector<AgwFrame> frames_;
 };

@@ -110,7 +110,7 @@ TEST_F(KissMap, WhatIsNoDataFrameForAPortIsDroppedWithALineAndCounted) {
   };
   for (const Case& c : cases) {
     const uint64_t before = RadioDrops(c.counted);
-    tnc_.Send(c.bytes);
+    tnc_.SendRaw(c.bytes);
     tnc_.Data(0, after);
     EXPECT_EQ(AtNode(nodeA_), WithFcs(after)) << c.what;
     EXPECT_TRUE(Logged(c.line)) << c.what;
@@ -125,7 +125,7 @@ TEST_F(KissMap, WhatIsNoDataFrameForAPortIsDroppedWithALineAndCounted) {
 
 TEST_F(KissMap, AFrameSplitAcrossReadsArrivesWhole) {
   for (const char byte : KissEncode(kData + kAwkward)) {
-    tnc_.Send(std::string(1, byte));
+    tnc_.SendRaw(std::string(1, byte));
     Settle(loop_, 1);
   }
   EXPECT_EQ(AtNode(nodeA_), WithFcs(kAwkward));
@@ -136,8 +136,8 @@ TEST_F(KissMap, ABurstBeforeTheCloseIsForwardedWholeThenTheLinkComesBack) {
   std::string burst;
   const auto frame = [](int i) { return Ax25Frame("CQ", 0, "N0CALL", 1, 0x03, "burst " + std::to_string(i)); };
   for (int i = 0; i < 300; ++i) burst += KissEncode(kData + frame(i));
-  tnc_.Send(burst + "\xC0\x00" "cut"s);
-  tnc_.Hang(false);
+  tnc_.SendRaw(burst + "\xC0\x00" "cut"s);
+  tnc_.Drop(false);
   for (int i = 0; i < 300; ++i) ASSERT_EQ(AtNode(nodeA_), WithFcs(frame(i))) << i;
   ASSERT_TRUE(RunUntil(loop_, [&] { return !form_->Ready(); }));
   EXPECT_TRUE(Logged("{KISS} Dropped frame cut off by the link's end (4 bytes)"));
@@ -149,22 +149,22 @@ TEST_F(KissMap, ABurstBeforeTheCloseIsForwardedWholeThenTheLinkComesBack) {
 
   Advance(60000);
   Up();
-  EXPECT_EQ(tnc_.Clients(), 2);
+  EXPECT_EQ(tnc_.Accepted(), 2);
   EXPECT_EQ(desktop_.Current(), TrayIcon::XOn);
   tnc_.Data(1, kAwkward);
   EXPECT_EQ(AtNode(nodeB_), WithFcs(kAwkward));
 }
 
 TEST_F(KissMap, AResetIsALostLinkRetriedAMinuteLater) {
-  tnc_.Hang(true);
+  tnc_.Drop(true);
   ASSERT_TRUE(RunUntil(loop_, [&] { return !form_->Ready(); }));
   EXPECT_TRUE(Logged("<L2> Event <OnAGWError> AGWPE(OVLAR-0)"));
   EXPECT_TRUE(LoggedStart("{KISS} Disconnected from " + Tnc() + ": Connection reset by peer ("));
   Advance(59000);
-  EXPECT_EQ(tnc_.Clients(), 1);
+  EXPECT_EQ(tnc_.Accepted(), 1);
   Advance(1000);
   Up();
-  EXPECT_EQ(tnc_.Clients(), 2);
+  EXPECT_EQ(tnc_.Accepted(), 2);
 }
 
 TEST_F(KissBridge, CacheLearnsFromWhatTheTncHears) {

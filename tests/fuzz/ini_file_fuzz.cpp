@@ -24,7 +24,7 @@
 namespace ovlar {
 namespace {
 
-const char* const kSections[] = {"OVLAR", "AGW", "XNET", "ROUTES", "XNET.PORT", "STATUS"};
+const char* const kSections[] = {"OVLAR", "AGW", "KISS", "XNET", "ROUTES", "XNET.PORT", "STATUS"};
 
 std::string KeyOf(const std::string& line) {
   std::string rest = line;

@@ -66,7 +66,7 @@ rc=$?
 
 # Each shipped example starts, logs its parameters and stops on SIGTERM,
 # SIGINT or SIGHUP, without asking.
-for mode in direct cache map nodes; do
+for mode in direct cache map nodes kiss; do
   for sig in TERM INT HUP; do
     mkdir -p "$work/$mode-$sig" && cd "$work/$mode-$sig"
     cp "$examples/$mode/OVLAR.INI" .
