@@ -14,7 +14,8 @@ constexpr int kReadSlice = 2 * 1024;
 }  // namespace
 
 TKissTcpLink::TKissTcpLink(EventLoop& loop, std::string host, std::string address, int32_t port)
-    : socket_(std::make_unique<TClientSocket>(loop)),
+    : loop_(loop),
+      socket_(std::make_unique<TClientSocket>(loop)),
       host_(std::move(host)),
       address_(std::move(address)),
       port_(port) {
@@ -56,6 +57,8 @@ void TKissTcpLink::Open() {
 
 void TKissTcpLink::Close() {
   state_ = TState::Idle;
+  // A failure still to be reported belongs to the link that is closed.
+  alive_ = std::make_shared<int>(0);
   Drop();
 }
 
@@ -67,7 +70,10 @@ void TKissTcpLink::Drop() {
 TSendResult TKissTcpLink::Write(const std::string& bytes) {
   if (state_ != TState::Open) return TSendResult::LinkDown;
   // A refusal leaves nothing of the bytes queued: the stream stays whole.
-  if (socket_->Socket().SendString(bytes) > 0) return TSendResult::Sent;
+  writing_ = true;
+  const int taken = socket_->Socket().SendString(bytes);
+  writing_ = false;
+  if (taken > 0) return TSendResult::Sent;
   return state_ == TState::Open ? TSendResult::LinkFull : TSendResult::LinkDown;
 }
 
@@ -107,7 +113,15 @@ void TKissTcpLink::Failed(int32_t code, const std::string& what) {
   if (state_ == TState::Idle) return;
   state_ = TState::Idle;
   const std::string text = code != 0 || what.empty() ? SystemErrorText(code) : what;
-  if (OnClosed) OnClosed(true, text + " (" + std::to_string(code) + ")");
+  const std::string reason = text + " (" + std::to_string(code) + ")";
+  if (!writing_) {
+    if (OnClosed) OnClosed(true, reason);
+    return;
+  }
+  std::weak_ptr<int> alive = alive_;
+  loop_.Post([this, alive, reason] {
+    if (!alive.expired() && OnClosed) OnClosed(true, reason);
+  });
 }
 
 void TKissTcpLink::Read(TCustomWinSocket* socket) {

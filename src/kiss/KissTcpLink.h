@@ -34,11 +34,16 @@ class TKissTcpLink : public TKissLink {
   void Drop();
   void SetNoDelay();
 
+  EventLoop& loop_;
   std::unique_ptr<TClientSocket> socket_;
   const std::string host_;
   const std::string address_;
   const int32_t port_;
   TState state_ = TState::Idle;
+  // Set while Write hands bytes to the socket: a failure found there is
+  // reported on a later turn, as Write fires nothing.
+  bool writing_ = false;
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 }  // namespace ovlar
