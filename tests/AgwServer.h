@@ -132,18 +132,6 @@ class AgwServer : public LoopTcpServer {
             const std::string& to = "", uint8_t pid = 0) const {
     SendRaw(AgwBytes(port, kind, data, from, to, pid));
   }
-  // An engine that stops reading, and starts again; small buffers make the
-  // client's own queue fill sooner.
-  void PauseReading() {
-    const int small = 4096;
-    setsockopt(client_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    loop_.UnwatchFd(client_);
-  }
-  void ResumeReading() {
-    const int usual = 212992;
-    setsockopt(client_, SOL_SOCKET, SO_RCVBUF, &usual, sizeof usual);
-    Watch();
-  }
 
  private:
   void OnClient() override { buffer_.clear(); }

@@ -46,6 +46,18 @@ class LoopTcpServer {
       done += static_cast<size_t>(n);
     }
   }
+  // A peer that stops reading, and starts again; small buffers make the
+  // client's own queue fill sooner.
+  void PauseReading() {
+    const int small = 4096;
+    setsockopt(client_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    loop_.UnwatchFd(client_);
+  }
+  void ResumeReading() {
+    const int usual = 212992;
+    setsockopt(client_, SOL_SOCKET, SO_RCVBUF, &usual, sizeof usual);
+    Watch();
+  }
   // Ends the connection with a FIN, or with a reset.
   void Drop(bool reset = false) {
     if (client_ < 0) return;
@@ -62,7 +74,6 @@ class LoopTcpServer {
   // A new client, before anything it sends.
   virtual void OnClient() {}
   virtual void Received(const char* bytes, size_t count) = 0;
-  // Reads from the client again after a pause.
   void Watch() {
     loop_.WatchFd(client_, true, false, [this](const PollEvent&) { OnRead(); });
   }

@@ -167,6 +167,31 @@ TEST_F(KissMap, AResetIsALostLinkRetriedAMinuteLater) {
   EXPECT_EQ(tnc_.Accepted(), 2);
 }
 
+// A TNC that stops reading: what its link refuses is a drop, and every
+// frame counted as forwarded reaches it once it reads again.
+TEST_F(KissMap, AFullTncLinkIsADropAndCountsStayTrue) {
+  tnc_.PauseReading();
+  const std::string frame = Ax25Frame("N0CALL", 1, "XNODE", 0, 0x00, std::string(5037, 'f'));
+  const TDirection& d = form_->Counters().IpToRadio;
+  for (int sent = 0; d.Drops[static_cast<size_t>(TDrop::EngineFull)] == 0 && sent < 4000; ++sent) FromNode(0, frame);
+  ASSERT_TRUE(Logged("<AXIP> OnDataAvailable: KISS link full, frames discarded"));
+  tnc_.ResumeReading();
+  ASSERT_TRUE(RunUntil(loop_, [&] { return tnc_.Frames().size() >= d.Forwarded; }));
+  Settle(loop_);
+  EXPECT_EQ(tnc_.Frames().size(), d.Forwarded);
+  for (const std::string& f : tnc_.Frames()) ASSERT_EQ(f, kData + frame);
+}
+
+// HOSTNAME is looked up as [AGW] HOSTNAME is; [AGW] is not read at all.
+TEST_F(KissBridge, ATncByHostName) {
+  hosts_.Set("tnc.test", "127.0.0.1");
+  Start("[OVLAR]\nENGINE=KISS\n[KISS]\nHOSTNAME=tnc.test\nPORT=" + std::to_string(tnc_.Port()) +
+        "\n[AGW]\nADDRESS=localhost\nPORT=0\n[XNET.PORT]\nA=1,0,3\n");
+  Up();
+  EXPECT_TRUE(Logged("{KISS} Connected with TNC(tnc.test:" + std::to_string(tnc_.Port()) + ") Ports(1)"));
+  EXPECT_TRUE(Logged("      HOST:        tnc.test"));
+}
+
 TEST_F(KissBridge, CacheLearnsFromWhatTheTncHears) {
   const uint16_t port = FreeUdpPort();
   StartKiss("PORTS=2\n[OVLAR]\nMODE=1\n[XNET]\nADDRESS=127.0.0.2\nPORT=" + std::to_string(port) +

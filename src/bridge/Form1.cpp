@@ -143,11 +143,14 @@ void TForm1::ReadSettings(const IniFile& ini, TStartupFaults& faults, std::vecto
   FRecover = SwitchOn(ini.ReadString("OVLAR", "RECOVER", "YES"));
   // A KISS TNC has no loopback port: what is heard there is always a station's.
   FLearn = FKiss || SwitchOn(ini.ReadString("OVLAR", "LEARN", "NO"));
-  FAGWAddress = ini.ReadString("AGW", "ADDRESS", "127.0.0.1");
-  FAGWHostName = ini.ReadString("AGW", "HOSTNAME", "");
-  FAGWLogin = ini.ReadString("AGW", "LOGIN", "");
-  FAGWPassword = ini.ReadString("AGW", "PASSW", "");
-  FAGWPort = faults.Within(ini, "AGW", "PORT", 8000, 1, maxPort);
+  // A KISS bridge leaves [AGW] unread: a section kept from before is no fault.
+  if (!FKiss) {
+    FAGWAddress = ini.ReadString("AGW", "ADDRESS", "127.0.0.1");
+    FAGWHostName = ini.ReadString("AGW", "HOSTNAME", "");
+    FAGWLogin = ini.ReadString("AGW", "LOGIN", "");
+    FAGWPassword = ini.ReadString("AGW", "PASSW", "");
+    FAGWPort = faults.Within(ini, "AGW", "PORT", 8000, 1, maxPort);
+  }
   const char* const engine = FKiss ? "KISS" : "AGW";
   FDefPort = FMode == kModeMap ? faults.Number(ini, engine, "DEFPORT", 1)
                                : faults.Within(ini, engine, "DEFPORT", 1, 1, TStartupFaults::kMaxRadioPort);
