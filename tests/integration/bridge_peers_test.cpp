@@ -96,6 +96,22 @@ TEST_F(RealPeers, MapMode) {
   EXPECT_EQ(ovlar.Stop(SIGINT), 0);
 }
 
+// ax25ipd sends from the port it listens on; with SYMMETRIC the bridge
+// does too, so each side's one port is both ends of the link.
+TEST_F(RealPeers, MapModeWithSymmetricPorts) {
+  const uint16_t nodePort = FreeUdpPort();
+  const uint16_t local = FreeUdpPort();
+  AxipNode node(nodePort, "127.0.0.1", local);
+  ASSERT_TRUE(node.Ok());
+  OvlarProcess ovlar;
+  ASSERT_TRUE(ovlar.Start("[OVLAR]\nTRACE=3\n[AGW]\nPORT=" + std::to_string(radio_.PortA()) +
+                          "\n[XNET]\nADDRESS=127.0.0.1\nSYMMETRIC=YES\nACCEPT=XNET\n[XNET.PORT]\nP=1," +
+                          std::to_string(local) + "," + std::to_string(nodePort) + "\n"));
+  Connect(ovlar);
+  ForwardBothWays(node, "N0CALL");
+  EXPECT_EQ(ovlar.Stop(SIGTERM), 0);
+}
+
 TEST_F(RealPeers, CacheModeWithAStaticRouteAndTheNodeOnAnotherHost) {
   if (!NodeNamespace::Possible()) GTEST_SKIP() << "needs root and ip to give the node a host of its own";
   NodeNamespace host;
