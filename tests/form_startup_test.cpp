@@ -293,12 +293,13 @@ TEST_F(StartupTest, AnIniThatCannotBeReadEndsTheProgram) {
 }
 
 // Keys that serve DIRECT and CACHE only are not refused in MAP mode, and a
-// log that cannot be created turns logging off as it always did.
+// log that cannot be created turns logging off, said on stderr.
 TEST_F(StartupTest, WhatMapModeDoesNotUseAndAnUncreatableLogDoNotStopIt) {
   Start("[OVLAR]\nTRACE=5\nLOGFILE=missing/dir/x.log\n[AGW]\nDEFPORT=0\n[XNET]\nPORT=0\n[XNET.PORT]\nP=1,2,3\n");
   EXPECT_FALSE(form_->ConfigError());
   EXPECT_EQ(form_->XNet()[1].AGWPort, 1);
-  EXPECT_TRUE(desktop_.Notices.empty());
+  EXPECT_EQ(desktop_.Notices, Lines{"ovlar: log \"missing/dir/x.log\" not opened: No such file or directory; "
+                                    "the run goes on without a log"});
   Start("[OVLAR]\nTRACE=1\nLOGFILE=/dev/null\n[XNET.PORT]\nP=255,0,65535\n");
   EXPECT_FALSE(form_->ConfigError()) << "a character device is written as before";
   EXPECT_EQ(form_->XNet()[1].AGWPort, 255);

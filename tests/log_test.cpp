@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <regex>
 #include <system_error>
+#include <utility>
 
 #include "TestUtil.h"
 #include "support/Log.h"
@@ -90,6 +91,51 @@ TEST_F(LogTest, AFileThatCannotBeCreatedTurnsLoggingOff) {
   log_.LogFileName = "nodir/OVLAR.LOG";
   log_.SetEnabled(true);
   EXPECT_FALSE(log_.Enabled());
+}
+
+// The run before is the evidence of what failed: a start keeps it as
+// NAME.1; where it cannot be moved this run is appended to it instead.
+TEST_F(LogTest, AStartKeepsTheRunBeforeAsDotOne) {
+  struct Case {
+    const char* earlier;
+    bool older;  // OVLAR.LOG.1 is a folder the log cannot replace
+    const char* log;
+    const char* fault;
+  };
+  for (const Case& c :
+       {Case{"run before\r\n", false, "", ""}, Case{"", false, "", ""},
+        Case{"run before\r\n", true, "run before\r\n",
+             "log \"OVLAR.LOG\" not kept as \"OVLAR.LOG.1\": Is a directory; this run is appended to it"}}) {
+    ScratchDir dir;
+    if (c.older) {
+      std::filesystem::create_directories("OVLAR.LOG.1/in");
+    } else {
+      test::WriteFile("OVLAR.LOG.1", "older\r\n");
+    }
+    test::WriteFile("OVLAR.LOG", c.earlier);
+    TLog log;
+    log.LogFileName = "OVLAR.LOG";
+    log.SetEnabled(true);
+    EXPECT_TRUE(log.Enabled()) << c.earlier;
+    EXPECT_EQ(ReadFile("OVLAR.LOG"), c.log) << c.earlier;
+    EXPECT_EQ(log.Fault(), c.fault);
+    const bool moved = *c.earlier != '\0' && !c.older;
+    if (!c.older) {
+      EXPECT_EQ(ReadFile("OVLAR.LOG.1"), moved ? c.earlier : "older\r\n") << "an empty log is not kept";
+    }
+  }
+}
+
+TEST_F(LogTest, AFileThatCannotBeOpenedIsSaidWithTheReason) {
+  std::filesystem::create_directory("adir");
+  for (const auto& [name, reason] : {std::pair{"adir", "Is a directory"}, {"nodir/OVLAR.LOG", "No such file or directory"}}) {
+    log_.LogFileName = name;
+    log_.SetEnabled(true);
+    EXPECT_EQ(log_.Fault(), std::string("log \"") + name + "\" not opened: " + reason + "; the run goes on without a log");
+  }
+  log_.LogFileName = "OVLAR.LOG";
+  log_.SetEnabled(true);
+  EXPECT_EQ(log_.Fault(), "") << "gone with the next start that works";
 }
 
 TEST_F(LogTest, ADeletedFileIsCreatedAgain) {

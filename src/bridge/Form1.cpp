@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
@@ -10,6 +11,7 @@
 #include "bridge/SettingChecks.h"
 #include "bridge/StartupFaults.h"
 #include "platform/IniFile.h"
+#include "platform/ServiceEnvironment.h"
 #include "platform/WinSock.h"
 #include "support/ReqLib32.h"
 
@@ -39,7 +41,12 @@ std::string CaughtText() {
 
 std::string TForm1::Param(const std::string& name) { return PadRight("      " + name, 19, ' '); }
 
-TForm1::TForm1(EventLoop& loop, Desktop& desktop) : loop_(loop), desktop_(desktop) {}
+TForm1::TForm1(EventLoop& loop, Desktop& desktop)
+    : loop_(loop),
+      desktop_(desktop),
+      // Under a service manager stderr is the journal: the link's notices
+      // are worth a line there as on a terminal.
+      FTerminal(isatty(STDERR_FILENO) == 1 || IsJournalStream(std::getenv("JOURNAL_STREAM"), STDERR_FILENO)) {}
 
 TForm1::~TForm1() { FormDestroy(); }
 
@@ -64,6 +71,7 @@ void TForm1::FormCreate() {
     CreateServiceState();
     // Without the file only the MAP configuration error can follow; this says why.
     if (ini.Error() == ENOENT) Notify(notRead);
+    if (!FLog->Fault().empty()) Notify(FLog->Fault());
     for (const std::string& warning : faults.Warnings()) Notify(warning);
     if (faults.Failed()) return StartFailed(faults.First());
 
@@ -135,7 +143,8 @@ void TForm1::ReadSettings(const IniFile& ini, TStartupFaults& faults, std::vecto
                           std::vector<std::string>& ports) {
   const int64_t maxPort = TStartupFaults::kMaxPort;
   // DEFPORT and XNET PORT work in DIRECT and CACHE mode only; MAP leaves them unused.
-  FLogFile = ini.ReadString("OVLAR", "LOGFILE", "OVLAR.LOG");
+  // Under a service manager the log has a folder of its own.
+  FLogFile = LogFileBelow(ini.ReadString("OVLAR", "LOGFILE", "OVLAR.LOG"), std::getenv("LOGS_DIRECTORY"));
   ReadEngineSettings(ini, faults);
   FMode = static_cast<uint8_t>(std::min(faults.Number(ini, "OVLAR", "MODE", kModeMap), int32_t{kModeMap}));
   FTrace = faults.Number(ini, "OVLAR", "TRACE", 0);

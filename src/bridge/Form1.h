@@ -109,7 +109,7 @@ class TForm1 {
   // The status page's server; null without [STATUS] PORT.
   const TStatusServer* StatusServer() const { return FStatus.get(); }
   // Whether the link's failures and its coming back are told on stderr;
-  // on when stderr is a terminal.
+  // on when a person or the journal reads it there.
   void SetTerminal(bool on) { FTerminal = on; }
   // The Status lines at level 1: on SIGUSR1, every hour and at shutdown.
   void StatusReport();
@@ -283,7 +283,7 @@ class TForm1 {
   int32_t FTrace = 0;
   int32_t FLogSize = 10240;  // kilobytes; 0: no limit
   std::string FLogFile;
-  bool FTerminal = isatty(STDERR_FILENO) == 1;
+  bool FTerminal = false;
   bool FDestroying = false;
   // The link notice last shown; empty until a failure, and again once up.
   std::string FLinkNotice;

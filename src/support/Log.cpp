@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "support/HexStr.h"
@@ -35,13 +36,32 @@ TLog::TLog() {
 }
 
 void TLog::SetEnabled(bool value) {
+  fault_.clear();
   if (!value) {
     enabled_ = false;
     return;
   }
-  std::FILE* file = std::fopen(LogFileName.c_str(), "wb");
+  // When the earlier log stays where it is, this run is appended to it
+  // rather than wiping it.
+  const char* mode = KeepEarlier() ? "wb" : "ab";
+  std::FILE* file = std::fopen(LogFileName.c_str(), mode);
   enabled_ = file != nullptr;
-  if (file) std::fclose(file);
+  if (file) {
+    std::fclose(file);
+  } else {
+    fault_ = "log \"" + LogFileName + "\" not opened: " + std::strerror(errno) + "; the run goes on without a log";
+  }
+}
+
+bool TLog::KeepEarlier() {
+  struct stat status {};
+  // A device (/dev/null) or a file not there yet has nothing to keep.
+  if (stat(LogFileName.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size == 0) return true;
+  const std::string older = LogFileName + ".1";
+  if (std::rename(LogFileName.c_str(), older.c_str()) == 0) return true;
+  fault_ = "log \"" + LogFileName + "\" not kept as \"" + older + "\": " + std::strerror(errno) +
+           "; this run is appended to it";
+  return false;
 }
 
 bool TLog::Wanted(uint8_t level) const {

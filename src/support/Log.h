@@ -1,6 +1,8 @@
 // The diagnostic log: time-stamped lines and hex dumps, filtered by level.
 // The file is opened and closed for every call so it is complete on disk
-// after each one; failures are swallowed. Past MaxSize bytes the file
+// after each one; failures of single lines are swallowed. A log that a
+// start finds non-empty is kept as NAME.1, so the record of a run that
+// failed survives the restart that follows it. Past MaxSize bytes the file
 // becomes NAME.1 (replacing an older one) and a new one starts, so a long
 // run at a high trace level cannot fill the disk. A write cut short (the
 // disk full) is followed by a line end before the next line, and when the
@@ -26,8 +28,13 @@ class TLog {
 
   TLog();
   bool Enabled() const { return enabled_; }
-  // True empties the file; when that fails logging stays off for the run.
+  // True keeps a non-empty log of an earlier run as NAME.1 (replacing an
+  // older one) and starts the file afresh; when the file cannot be created,
+  // logging stays off for the run. Either failure leaves Fault() set.
   void SetEnabled(bool value);
+  // What went wrong at the last SetEnabled(true), with the system's reason;
+  // empty when nothing did.
+  const std::string& Fault() const { return fault_; }
   // True when a line of this level would be written; lets hot paths skip
   // building texts nobody reads.
   bool Wanted(uint8_t level) const;
@@ -52,12 +59,16 @@ class TLog {
   // Drops NAME.1 when there is one: true, and its line is due.
   bool DropOlder();
   void Rotate();
+  // The earlier run's log becomes NAME.1; false, with fault_ set, when it
+  // is there but could not be moved.
+  bool KeepEarlier();
 
   bool enabled_ = false;
   bool holding_ = false;
   std::string held_;
   // The file's last write ended inside a line.
   bool cut_ = false;
+  std::string fault_;
 };
 
 }  // namespace ovlar

@@ -129,4 +129,22 @@ wait "$spid"
 pid=
 [ "$(grep -c "ovlar: AGWPE" tty.txt)" = 1 ] || fail "link notice not once: $(cat -v tty.txt)"
 grep -q "Socket Error from AGWPE(127.0.0.1:1): Connection refused" OVLAR.LOG || fail "no reason in the log"
+# As the service manager runs it: the example's relative LOGFILE goes to
+# LOGS_DIRECTORY, a restart keeps the run before as OVLAR.LOG.1, and the
+# link notice reaches the journal, the stderr that JOURNAL_STREAM names.
+mkdir -p "$work/service/logs" && cd "$work/service"
+sed 's/^PORT=8000/PORT=1/' "$examples/direct/OVLAR.INI" >OVLAR.INI
+for run in 1 2; do
+  : >err.txt
+  LOGS_DIRECTORY="$work/service/logs" JOURNAL_STREAM=$(stat -c %d:%i err.txt) "$ovlar" --headless 2>>err.txt </dev/null &
+  pid=$!
+  wait_for err.txt "ovlar: AGWPE 127.0.0.1:1: Connection refused, retrying in 60 s"
+  kill -TERM "$pid"; wait "$pid"; rc=$?; pid=
+  [ "$rc" = 0 ] || fail "service run $run: status $rc"
+done
+[ "$(grep -c "ovlar: AGWPE" err.txt)" = 1 ] || fail "journal notice not once: $(cat err.txt)"
+[ -e OVLAR.LOG ] && fail "the log went to the working folder, not to LOGS_DIRECTORY"
+[ "$(grep -c "Create: Starting Ovlar" logs/OVLAR.LOG.1)" = 1 ] && grep -q "Destroy: ShutDown Completed" logs/OVLAR.LOG.1 ||
+  fail "the first run's log was not kept whole as OVLAR.LOG.1"
+[ "$(grep -c "Create: Starting Ovlar" logs/OVLAR.LOG)" = 1 ] || fail "the second run's log did not start afresh"
 echo "program test passed"
