@@ -10,7 +10,7 @@ test=(
   direwolf ax25-apps socat iproute2
   xvfb xdotool trayer x11-utils imagemagick chromium
   microsocks dante-server libio-socket-socks-perl
-  dpkg-dev adduser systemd man-db
+  dpkg-dev adduser systemd man-db lintian strace
   clang libclang-rt-14-dev llvm
 )
 case "${1:-}" in
