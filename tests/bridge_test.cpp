@@ -711,6 +711,29 @@ TEST_F(BurstBridge, EachSideIsServedWhileTheOtherBursts) {
   EXPECT_LT(Traced(toNode_).second, Traced(toRadio_).second) << "the heard frame waited for the whole flood";
 }
 
+// Datagrams that wait together are read in batches: each reaches the
+// engine whole and in order (one too long for the bridge told by its real
+// length), and a frame the engine sends meanwhile is not held up by them.
+TEST_F(BurstBridge, DatagramsWaitingTogetherGoWholeAndInOrderBesideTheEngine) {
+  Lines expected;
+  for (int i = 0; i < 80; ++i) {
+    if (i == 40) {
+      sender_.SendTo(local_, std::string(TForm1::kReceiveBuffer + 1, 'x'));
+      continue;
+    }
+    const std::string frame =
+        Ax25Frame("N0CALL", 0, "XNODE", 0, 0x03, std::string(static_cast<size_t>(1 + i * 37 % 300), char('a' + i % 26)));
+    sender_.SendTo(local_, WithFcs(frame));
+    expected.push_back("1:" + std::string(1, '\0') + frame);
+  }
+  Hear(1, Ax25Frame("CQ", 0, "N1CALL", 0, 0x03, "heard"));
+  ASSERT_TRUE(RunUntil(loop_, [&] { return Transmitted().size() == expected.size() && Traced(toNode_).first == 1; }));
+  EXPECT_EQ(Transmitted(), expected);
+  EXPECT_TRUE(Logged("<AXIP> OnDataAvailable: Datagram too long (5122), discarded"));
+  EXPECT_LT(Traced(toNode_).second, Traced(toRadio_).second) << "the heard frame waited for every datagram";
+  EXPECT_EQ(form_->Counters().IpToRadio.Forwarded, expected.size());
+}
+
 // KEEPSOCKET: one socket per node port, kept from datagram to datagram and
 // while the node's port is closed, and closed at shutdown.
 class KeptBridge : public BridgeFixture {

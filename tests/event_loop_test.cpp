@@ -127,6 +127,33 @@ TEST_F(LoopTest, PostedWorkRunsInOrderOnALaterTurn) {
   EXPECT_EQ(fired_, (std::vector<std::string>{"a", "b", "c"}));
 }
 
+// Turn-end work comes after the turn's posted work, what it adds in the
+// same turn; given outside a turn it ends the next one, which then does not
+// wait. Timers started or restarted inside a turn count from the turn's time.
+TEST_F(LoopTest, TurnEndWorkEndsTheTurnAndTimersCountFromTheTurnsTime) {
+  loop_.AtTurnEnd([&] { fired_.push_back("early end"); });
+  loop_.RunOnce(-1);
+  EXPECT_EQ(fired_, (std::vector<std::string>{"early end"}));
+  std::unique_ptr<TTimer> timer;
+  loop_.Post([&] {
+    fired_.push_back("posted");
+    loop_.AtTurnEnd([&] {
+      fired_.push_back("end 1");
+      loop_.AtTurnEnd([&] { fired_.push_back("end 3"); });
+    });
+    loop_.AtTurnEnd([&] { fired_.push_back("end 2"); });
+    loop_.Post([&] { fired_.push_back("next turn"); });
+    clock_.Advance(300);  // a slow handler
+    timer = std::make_unique<TTimer>(loop_, 1000, [&] { fired_.push_back("tick"); });
+  });
+  loop_.RunOnce(0);
+  EXPECT_EQ(fired_, (std::vector<std::string>{"early end", "posted", "end 1", "end 2", "end 3"}));
+  loop_.RunOnce(0);
+  EXPECT_EQ(fired_.back(), "next turn");
+  Advance(700);
+  EXPECT_EQ(fired_.back(), "tick") << "1000 ms from the turn's start, not from the clock read late in it";
+}
+
 TEST_F(LoopTest, QuitBeforeRunReturnsAtOnce) {
   loop_.Quit();
   loop_.Run();

@@ -38,6 +38,8 @@ std::string CallField(const std::string& call) { return PadRight(call.substr(0, 
 
 TL2::TL2(EventLoop& loop)
     : loop_(loop), ClientSocket_(std::make_unique<TClientSocket>(loop)), CRC_(std::make_unique<TCRC>()) {
+  // The frames one turn hands to the engine leave in one write at its end.
+  ClientSocket_->Socket().GatherWrites = true;
   ClientSocket_->OnConnect = [this](TClientSocket*, TCustomWinSocket*) { AGWConnect(); };
   ClientSocket_->OnDisconnect = [this](TClientSocket*, TCustomWinSocket*) { AGWDisc(); };
   ClientSocket_->OnRead = [this](TClientSocket*, TCustomWinSocket* s) { AGWRead(s); };

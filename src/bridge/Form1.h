@@ -204,8 +204,9 @@ class TForm1 {
   bool SendFromListener(int entry, const TSockAddr& to, const std::string& datagram);
   // The outcome of a frame handed to the engine, counted; true when sent.
   bool Transmitted(int32_t port, TSendResult result, size_t bytes);
-  // OnDataAvailable's read and what follows it; from is the sender.
-  void ReadDatagram(TCustomWSocket* sender, uint16_t error, TSockAddr& from);
+  // One datagram of a listener's batch, or its failed receive (null).
+  void TakeDatagram(TCustomWSocket* sender, uint16_t error, const TDatagramQueue::TDatagram* datagram);
+  void ReadDatagram(TCustomWSocket* sender, uint16_t error, const TDatagramQueue::TDatagram* datagram);
   // A drop of a bad datagram or of one from a refused host: its lines are limited.
   void DropBad(TDrop reason);
   // The lines that say how many such datagrams were not logged.
@@ -297,6 +298,8 @@ class TForm1 {
   // Why the datagram being read was dropped as bad or refused, if it was.
   std::optional<TDrop> FTrouble;
   TLineLimit FLineLimit;
+  // What a listener's readiness event read; there while no handler reads.
+  std::unique_ptr<TDatagramQueue> FInQueue;
   // When "engine link full" was last logged, and the ports already named
   // as not at the engine: a stuck engine must not flood the log.
   int64_t FFullLoggedAt = -1;

@@ -163,35 +163,55 @@ bool TForm1::SendFromListener(int entry, const TSockAddr& to, const std::string&
 // ---- IP to radio ----
 
 void TForm1::OnDataAvailable(TCustomWSocket* sender, uint16_t error) {
+  // A handler below that turns the loop may bring this one back: it then
+  // reads into a queue of its own.
+  std::unique_ptr<TDatagramQueue> queue = std::move(FInQueue);
+  if (!queue) queue = std::make_unique<TDatagramQueue>(kReceiveBuffer + 1);
+  int count = -1;
+  try {
+    count = sender->ReceiveBatch(*queue);
+  } catch (...) {
+    Log("<AXIP> Exception on module OnDataAvailable");
+  }
+  if (count < 0 && sender->LastError() != WSAEWOULDBLOCK) TakeDatagram(sender, error, nullptr);
+  for (size_t i = 0; count > 0 && i < queue->Count(); ++i) {
+    const TDatagramQueue::TDatagram datagram = queue->At(i);
+    TakeDatagram(sender, error, &datagram);
+  }
+  FInQueue = std::move(queue);
+}
+
+void TForm1::TakeDatagram(TCustomWSocket* sender, uint16_t error, const TDatagramQueue::TDatagram* datagram) {
   // The datagram's lines wait until its fate is known: those of a bad one,
   // or of one from a refused host, are written only a few times a second.
   if (FLog) FLog->Hold();
   FTrouble.reset();
-  TSockAddr from;
   try {
-    ReadDatagram(sender, error, from);
+    ReadDatagram(sender, error, datagram);
   } catch (...) {
     Log("<AXIP> Exception on module OnDataAvailable");
   }
-  const bool told = !FTrouble || FLineLimit.Allow(from.HostText(), *FTrouble, loop_.Now());
+  const std::string from = datagram ? datagram->from.HostText() : std::string();
+  const bool told = !FTrouble || FLineLimit.Allow(from, *FTrouble, loop_.Now());
   if (FLog) FLog->Release(told);
 }
 
-void TForm1::ReadDatagram(TCustomWSocket* sender, uint16_t error, TSockAddr& from) {
+// datagram: null for a receive that failed, with the error in the socket.
+void TForm1::ReadDatagram(TCustomWSocket* sender, uint16_t error, const TDatagramQueue::TDatagram* datagram) {
   if (Tracing(1)) Log("<AXIP> OnDataAvailable: Error(" + std::to_string(error) + ") Listener(" + sender->Port() + ")");
-  // One byte more than a datagram may have tells a longer one apart.
-  char buffer[kReceiveBuffer + 1];
   if (!FReady) {
     Log("<AXIP> OnDataAvailable: Not Ready, Frame Discarded");
-    sender->ReceiveFrom(buffer, sizeof buffer, from);
     DropIp(TDrop::NotReady);
     return;
   }
-  // The platform tells the whole length of the datagram waiting.
-  const int32_t waiting = sender->RcvdCount();
-  const int count = sender->ReceiveFrom(buffer, sizeof buffer, from);
-  if (!ReceivedWhole(sender, count, waiting)) return;
-  OnDatagram(sender, buffer, static_cast<size_t>(count), from);
+  if (!datagram) {
+    ReceivedWhole(sender, -1, 0);
+    return;
+  }
+  // The receive tells the whole length, also of one longer than the buffer.
+  const int32_t whole = static_cast<int32_t>(std::min<size_t>(datagram->length, INT32_MAX));
+  if (!ReceivedWhole(sender, std::min(whole, kReceiveBuffer + 1), whole)) return;
+  OnDatagram(sender, datagram->bytes, datagram->length, datagram->from);
 }
 
 void TForm1::DropBad(TDrop reason) {

@@ -17,6 +17,11 @@ namespace ovlar {
 namespace {
 
 constexpr size_t kStreamPiece = 4096;
+// The largest single write of a turn's gathered bytes. The system takes a
+// first write into an idle connection whole, up to 64 KiB whatever its send
+// buffer; that much in flight towards a peer that reads a little at a time
+// sends the connection into retransmission back-off, a crawl for seconds.
+constexpr size_t kGatherPiece = 4096;
 
 [[noreturn]] void RaiseWinSockError(int code, const std::string& api) {
   throw ESocketError("Windows socket error: " + WSocketErrorDesc(code) + " (" + std::to_string(code) + "), on API '" +
@@ -43,6 +48,7 @@ TCustomWinSocket::~TCustomWinSocket() {
   OnSocketEvent = nullptr;
   OnErrorEvent = nullptr;
   if (lookup_ != 0) loop_.Resolver().Cancel(lookup_);
+  if (connected_) WriteGatheredNow();
   ReleaseSocket();
 }
 
@@ -178,6 +184,7 @@ void TCustomWinSocket::Disconnect(int socket) {
   }
   lookupState_ = Lookup::Idle;
   if (socket == INVALID_SOCKET || socket != socket_) return;
+  if (connected_) WriteGatheredNow();
   Event(seDisconnect);
   notifier_.Unselect();
   const int result = wsock::CloseSocket(socket_);
@@ -259,9 +266,9 @@ void TCustomWinSocket::WriteReady() {
 }
 
 // Sends queued bytes until the platform would block; false after a failure.
-bool TCustomWinSocket::SendQueued() {
+bool TCustomWinSocket::SendQueued(size_t largest) {
   while (Queued() != 0) {
-    const size_t piece = streamPending_ ? std::min(Queued(), kStreamPiece) : Queued();
+    const size_t piece = std::min(streamPending_ ? std::min(Queued(), kStreamPiece) : Queued(), largest);
     const int sent = wsock::Send(socket_, queued_.data() + queuedOffset_, piece, 0);
     if (sent < 0) {
       int32_t code = WSAGetLastError();
@@ -287,8 +294,41 @@ int TCustomWinSocket::SendBytes(const void* buffer, int count) {
   const bool idle = Queued() == 0;
   queued_.append(static_cast<const char*>(buffer), static_cast<size_t>(count));
   // Earlier bytes still waiting go first; the write notification sends them.
-  if (idle && !SendQueued()) return 0;
+  if (!idle || gatherPending_) return count;
+  // Outside a turn (start-up, a caller that waits without turning the
+  // loop) nothing would come to write them: they go now.
+  if (GatherWrites && loop_.InTurn()) {
+    gatherPending_ = true;
+    loop_.AtTurnEnd([this, alive = std::weak_ptr<char>(alive_)] {
+      if (!alive.expired()) SendGathered();
+    });
+    return count;
+  }
+  if (!SendQueued()) return 0;
   return count;
+}
+
+void TCustomWinSocket::WriteGatheredNow() {
+  if (!gatherPending_) return;
+  gatherPending_ = false;
+  // Written without gathering they would be out already: a close keeps them.
+  while (Queued() != 0) {
+    const int sent = wsock::Send(socket_, queued_.data() + queuedOffset_, Queued(), 0);
+    if (sent <= 0) return;
+    queuedOffset_ += static_cast<size_t>(sent);
+  }
+}
+
+void TCustomWinSocket::SendGathered() {
+  gatherPending_ = false;
+  if (!connected_ || Queued() == 0) return;
+  // Nobody up the stack to hand a failure to: the error event has told the
+  // owner, and the loop's last catch hears the rest.
+  try {
+    SendQueued(kGatherPiece);
+  } catch (const std::exception& e) {
+    loop_.ReportFailure(e);
+  }
 }
 
 bool TCustomWinSocket::SendStream(std::string stream, bool closeAfterSending) {

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -41,6 +42,10 @@ class TCustomWinSocket {
   std::function<void(TCustomWinSocket* Socket, TSocketEvent Event)> OnSocketEvent;
   std::function<void(TCustomWinSocket* Socket, TErrorEvent ErrorEvent, int32_t& ErrorCode)> OnErrorEvent;
   int32_t Data = 0;
+  // Bytes sent during one loop turn leave together at its end, in order,
+  // in few writes: a burst of small frames then costs a write per turn,
+  // not one each. Never later than the turn; outside a turn, at once.
+  bool GatherWrites = false;
 
   explicit TCustomWinSocket(EventLoop& loop);
   virtual ~TCustomWinSocket();
@@ -86,7 +91,11 @@ class TCustomWinSocket {
   void OnNotify(int socket, uint32_t event, uint16_t error);
   void HandleNotify(int socket, uint32_t event, uint16_t error);
   void WriteReady();
-  bool SendQueued();
+  bool SendQueued(size_t largest = SIZE_MAX);
+  // The turn-end write of what GatherWrites held back.
+  void SendGathered();
+  // Before a close: what the turn held back, as far as the system takes it.
+  void WriteGatheredNow();
   void ReleaseSocket();
 
   EventLoop& loop_;
@@ -104,6 +113,9 @@ class TCustomWinSocket {
   size_t queuedOffset_ = 0;
   bool streamPending_ = false;
   bool closeAfterSending_ = false;
+  bool gatherPending_ = false;
+  // Outlives nothing: the turn-end write checks the socket is still there.
+  std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
 
 class TClientWinSocket : public TCustomWinSocket {

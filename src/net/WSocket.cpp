@@ -410,6 +410,19 @@ int TCustomWSocket::ReceiveFrom(void* buffer, int size, TSockAddr& from) {
   return result;
 }
 
+int TCustomWSocket::ReceiveBatch(TDatagramQueue& queue) {
+  const int result = queue.Fill(socket_);
+  notifier_.Reenable(FD_READ);
+  if (result < 0) {
+    lastError_ = WSAGetLastError();
+    return result;
+  }
+  for (size_t i = 0; i < queue.Count(); ++i) {
+    readCount_ += static_cast<int32_t>(std::min(queue.At(i).length, queue.Capacity()));
+  }
+  return result;
+}
+
 std::string TCustomWSocket::ReceiveStr() {
   const int32_t count = RcvdCount();
   if (count <= 0) return {};

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "net/DatagramQueue.h"
 #include "net/SockAddr.h"
 #include "net/WSockbuf.h"
 #include "net/WSocketResolve.h"
@@ -106,6 +107,9 @@ class TCustomWSocket {
   // other than IPv4 and IPv6.
   int SendTo(const TSockAddr& to, const void* data, int length);
   int ReceiveFrom(void* buffer, int size, TSockAddr& from);
+  // The datagrams waiting, up to the queue's batch, in one call; as
+  // ReceiveFrom, the count or -1 with LastError.
+  int ReceiveBatch(TDatagramQueue& queue);
   virtual std::string ReceiveStr();
   virtual int Accept();
   virtual void Dup(int handle);

@@ -83,8 +83,7 @@ void EventLoop::ApplyChanges() {
 }
 
 EventLoop::TimerId EventLoop::StartTimer(int64_t intervalMs, Callback callback) {
-  // A timer may be started outside a turn (during start-up), so read the clock.
-  now_ = clock_->NowMs();
+  now_ = TimeForTimers();
   auto timer = std::make_shared<Timer>();
   timer->interval = std::max<int64_t>(intervalMs, 1);
   timer->deadline = now_ + timer->interval;
@@ -97,7 +96,8 @@ EventLoop::TimerId EventLoop::StartTimer(int64_t intervalMs, Callback callback) 
 bool EventLoop::RestartTimer(TimerId id, int64_t intervalMs) {
   auto it = timers_.find(id);
   if (it == timers_.end()) return false;
-  now_ = clock_->NowMs();
+  // Restarted per frame by the activity blink: no clock read per frame.
+  now_ = TimeForTimers();
   it->second->interval = std::max<int64_t>(intervalMs, 1);
   it->second->deadline = now_ + it->second->interval;
   return true;
@@ -155,7 +155,7 @@ void EventLoop::HandleSignals(const std::vector<int>& signos, std::function<void
 }
 
 int EventLoop::PollTimeout(int maxWaitMs) const {
-  if (!posted_.empty() || quit_) return 0;
+  if (!posted_.empty() || !turnEnd_.empty() || quit_) return 0;
   int64_t wait = maxWaitMs < 0 ? INT_MAX : maxWaitMs;
   for (const auto& [id, timer] : timers_) wait = std::min(wait, std::max<int64_t>(timer->deadline - now_, 0));
   return wait == INT_MAX ? -1 : static_cast<int>(wait);
@@ -193,6 +193,19 @@ void EventLoop::FireTimers() {
   }
 }
 
+int64_t EventLoop::TimeForTimers() {
+  // A timer may be started outside a turn (during start-up): read the clock then.
+  return depth_ > 0 ? now_ : clock_->NowMs();
+}
+
+void EventLoop::RunTurnEnd() {
+  while (!turnEnd_.empty()) {
+    Callback callback = std::move(turnEnd_.front());
+    turnEnd_.pop_front();
+    callback();
+  }
+}
+
 void EventLoop::RunPosted() {
   std::deque<Callback> work;
   work.swap(posted_);
@@ -209,6 +222,7 @@ void EventLoop::RunOnce(int maxWaitMs) {
   DispatchFds(PollTimeout(maxWaitMs));
   FireTimers();
   RunPosted();
+  RunTurnEnd();
 }
 
 void EventLoop::Run() {

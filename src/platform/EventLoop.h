@@ -12,6 +12,9 @@
 //      a tick missed while the loop was busy is not repeated.
 //   3. Posted work: what was posted before this phase began, in order;
 //      work posted by that work waits for the next turn.
+//   4. Turn end: what AtTurnEnd was given during the turn, in order, and
+//      what that adds, until none is left; writes gathered over the turn
+//      leave here, never later.
 // Turns do not nest, with two exceptions that exist to wait in place: the
 // synchronous wait of the socket layer and a socket's Flush run nested
 // turns inside a handler, under a NestedTurns scope. Any other turn started
@@ -73,6 +76,11 @@ class EventLoop {
 
   // Runs on a later turn, in posting order.
   void Post(Callback callback);
+  // Runs once at the end of this turn (of the next one when called outside
+  // a turn), after its posted work.
+  void AtTurnEnd(Callback callback) { turnEnd_.push_back(std::move(callback)); }
+  // Whether a turn is running (a handler, a timer, posted work).
+  bool InTurn() const { return depth_ > 0; }
   // The same from another thread; wakes the loop.
   void PostFromAnyThread(Callback callback);
 
@@ -139,7 +147,10 @@ class EventLoop {
   void DispatchFds(int timeoutMs);
   void FireTimers();
   void RunPosted();
+  void RunTurnEnd();
   void DrainWakeups();
+  // The turn's time inside a turn; the clock's outside one (start-up).
+  int64_t TimeForTimers();
 
   std::unique_ptr<SteadyClock> ownClock_;
   Clock* clock_;
@@ -154,6 +165,7 @@ class EventLoop {
   std::map<TimerId, std::shared_ptr<Timer>> timers_;
   TimerId nextTimer_ = 1;
   std::deque<Callback> posted_;
+  std::deque<Callback> turnEnd_;
   int wakeFd_ = -1;
   std::mutex foreignMutex_;
   std::deque<Callback> foreign_;

@@ -185,6 +185,10 @@ int RecvFrom(int s, void* buf, size_t len, int flags, sockaddr_storage* from, so
   return Check(static_cast<int>(recvfrom(s, buf, len, flags, reinterpret_cast<sockaddr*>(from), fromLen)));
 }
 
+int RecvMany(int s, mmsghdr* messages, unsigned count, int flags) {
+  return Check(recvmmsg(s, messages, count, flags, nullptr));
+}
+
 int BytesWaiting(int s, unsigned long* count) {
   int n = 0;
   const int result = Check(ioctl(s, FIONREAD, &n));

@@ -58,6 +58,8 @@ int SendTo(int s, const void* data, size_t len, int flags, const sockaddr* to, s
 int Recv(int s, void* buf, size_t len, int flags);
 int RecvFrom(int s, void* buf, size_t len, int flags, sockaddr_in* from, socklen_t* fromLen);
 int RecvFrom(int s, void* buf, size_t len, int flags, sockaddr_storage* from, socklen_t* fromLen);
+// Several datagrams in one call (recvmmsg); how many, or -1.
+int RecvMany(int s, mmsghdr* messages, unsigned count, int flags);
 int BytesWaiting(int s, unsigned long* count);  // the FIONREAD query
 int Shutdown(int s, int how);
 int CloseSocket(int s);
