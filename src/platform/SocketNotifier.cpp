@@ -148,9 +148,11 @@ void SocketNotifier::OnStreamReady(const PollEvent& ev) {
   peerGone_ = peerGone_ || ev.peerClosed || ev.hangup || ev.error;
   hungUp_ = hungUp_ || ev.hangup || ev.error;
 
+  // Only a peer that has closed makes the waiting bytes matter: no query
+  // per read otherwise.
   unsigned long waiting = 0;
-  if (ev.readable) wsock::BytesWaiting(socket_, &waiting);
-  if (readArmed_ && ev.readable && (waiting > 0 || !peerGone_)) {
+  if (ev.readable && peerGone_) wsock::BytesWaiting(socket_, &waiting);
+  if (readArmed_ && ev.readable && (!peerGone_ || waiting > 0)) {
     readArmed_ = false;
     UpdateInterest();
     Deliver(FD_READ, 0);
