@@ -218,13 +218,13 @@ double CpuPerFrame(const Subject& s, Outputs& out, uint64_t n, double rate) {
   return c.Received() == 0 ? -1 : static_cast<double>(used) / static_cast<double>(c.Received());
 }
 
-Figures MeasureNew(Kind kind, uint64_t cpuFrames, double cpuRate) {
+Figures MeasureNew(Kind kind, uint64_t cpuFrames, double cpuRate, bool cpuOnly = false) {
   Figures f;
   Subject s = Launch(kind);
   if (s.pid <= 0) return f;
   {
     Outputs out(s);
-    if (kind != Kind::Ax25ipd) {
+    if (kind != Kind::Ax25ipd && !cpuOnly) {
       for (uint64_t n : kBursts) f.burstRate[n] = Burst(s, out, n);
       Mixed(s, out, f, 3000);
       FlowDuringBurst(s, out, f);
@@ -443,6 +443,12 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   std::printf("Ovlar benchmark on %s\n\n", Machine().c_str());
   const double cpuRate = 10000;
+  if (argc == 2 && std::strcmp(argv[1], "--cpu-only") == 0) {
+    for (Kind kind : {Kind::OvlarKept, Kind::RelayKept, Kind::Ax25ipd}) {
+      std::printf("%-20s CPU per frame radio to IP %.1f us\n", Name(kind), MeasureNew(kind, cpuFrames, cpuRate, true).cpuUs);
+    }
+    return 0;
+  }
   if (argc == 2 && std::strcmp(argv[1], "--calls-only") == 0) {
     Calls calls[2][4];
     CountAllCalls(calls, cpuFrames / 3, cpuRate);
