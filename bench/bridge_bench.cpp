@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/utsname.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -381,8 +382,11 @@ void PrintTable(const Figures& ovlar, const Figures& relay, const Figures& kept,
   }
 }
 
+// To the hundredth, as printed: the same calls per frame count as at most.
 bool AtMost(const Calls& a, const Calls& b) {
-  return a.paced >= 0 && b.paced >= 0 && a.paced <= b.paced && a.unpaced <= b.unpaced;
+  const auto hundredths = [](double v) { return std::lround(v * 100); };
+  return a.paced >= 0 && b.paced >= 0 && hundredths(a.paced) <= hundredths(b.paced) &&
+         hundredths(a.unpaced) <= hundredths(b.unpaced);
 }
 
 void PrintRateAndCallTargets(const Classic& ovlar, const Classic& relay, const Calls (&calls)[2][4]) {
