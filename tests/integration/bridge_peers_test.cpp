@@ -3,6 +3,7 @@
 // and ax25ipd as the XNet node.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "AgwServer.h"
@@ -70,27 +71,37 @@ class RealPeers : public ::testing::Test {
     EXPECT_EQ(got.data, std::string(1, '\0') + sent) << radio_.Log("a");
   }
 
+  // ax25ipd as the node and the bridge in MAP mode towards it, with the
+  // [XNET] keys given, linked and ready.
+  void StartMapLink(const std::string& xnetKeys) {
+    node_ = std::make_unique<AxipNode>(nodePort_, "127.0.0.1", local_);
+    ASSERT_TRUE(node_->Ok());
+    ovlar_ = std::make_unique<OvlarProcess>();
+    ASSERT_TRUE(ovlar_->Start("[OVLAR]\nTRACE=3\n[AGW]\nPORT=" + std::to_string(radio_.PortA()) +
+                              "\n[XNET]\nADDRESS=127.0.0.1\n" + xnetKeys + "[XNET.PORT]\nP=1," +
+                              std::to_string(local_) + "," + std::to_string(nodePort_) + "\n"));
+    Connect(*ovlar_);
+  }
+
   DirewolfPair radio_;
   std::unique_ptr<AgwClient> station_;
+  const uint16_t nodePort_ = FreeUdpPort();
+  const uint16_t local_ = FreeUdpPort();
+  // The bridge goes before the node, as a test's own locals would.
+  std::unique_ptr<AxipNode> node_;
+  std::unique_ptr<OvlarProcess> ovlar_;
 };
 
 TEST_F(RealPeers, MapMode) {
-  const uint16_t nodePort = FreeUdpPort();
-  const uint16_t local = FreeUdpPort();
-  AxipNode node(nodePort, "127.0.0.1", local);
-  ASSERT_TRUE(node.Ok());
-  OvlarProcess ovlar;
-  ASSERT_TRUE(ovlar.Start("[OVLAR]\nTRACE=3\n[AGW]\nPORT=" + std::to_string(radio_.PortA()) +
-                          "\n[XNET]\nADDRESS=127.0.0.1\n[XNET.PORT]\nP=1," + std::to_string(local) + "," +
-                          std::to_string(nodePort) + "\n"));
-  Connect(ovlar);
-  ForwardBothWays(node, "N0CALL");
+  ASSERT_NO_FATAL_FAILURE(StartMapLink(""));
+  OvlarProcess& ovlar = *ovlar_;
+  ForwardBothWays(*node_, "N0CALL");
 
   // A datagram with a bad FCS is refused: nothing reaches the air.
   UdpPeer spoiler;
   std::string bad = WithFcs(Ax25Frame("N0CALL", 2, "BAD", 0, 0x00, "spoilt"));
   bad.back() = static_cast<char>(bad.back() ^ 0x01);
-  spoiler.SendTo(local, bad);
+  spoiler.SendTo(local_, bad);
   ASSERT_TRUE(ovlar.WaitLogged(") is wrong"));
   EXPECT_EQ(station_->WaitFor('K', 2000).kind, 0);
   EXPECT_EQ(ovlar.Stop(SIGINT), 0);
@@ -99,17 +110,9 @@ TEST_F(RealPeers, MapMode) {
 // ax25ipd sends from the port it listens on; with SYMMETRIC the bridge
 // does too, so each side's one port is both ends of the link.
 TEST_F(RealPeers, MapModeWithSymmetricPorts) {
-  const uint16_t nodePort = FreeUdpPort();
-  const uint16_t local = FreeUdpPort();
-  AxipNode node(nodePort, "127.0.0.1", local);
-  ASSERT_TRUE(node.Ok());
-  OvlarProcess ovlar;
-  ASSERT_TRUE(ovlar.Start("[OVLAR]\nTRACE=3\n[AGW]\nPORT=" + std::to_string(radio_.PortA()) +
-                          "\n[XNET]\nADDRESS=127.0.0.1\nSYMMETRIC=YES\nACCEPT=XNET\n[XNET.PORT]\nP=1," +
-                          std::to_string(local) + "," + std::to_string(nodePort) + "\n"));
-  Connect(ovlar);
-  ForwardBothWays(node, "N0CALL");
-  EXPECT_EQ(ovlar.Stop(SIGTERM), 0);
+  ASSERT_NO_FATAL_FAILURE(StartMapLink("SYMMETRIC=YES\nACCEPT=XNET\n"));
+  ForwardBothWays(*node_, "N0CALL");
+  EXPECT_EQ(ovlar_->Stop(SIGTERM), 0);
 }
 
 TEST_F(RealPeers, CacheModeWithAStaticRouteAndTheNodeOnAnotherHost) {
